@@ -1,0 +1,30 @@
+# The native build: the platform-free code with its tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer (and, with NIMBREL_FUZZ, the libFuzzer targets).
+
+option(NIMBREL_FUZZ "Build the libFuzzer targets (clang)" OFF)
+
+set(NIMBREL_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all
+                     -fno-omit-frame-pointer)
+
+add_library(monitor_portable STATIC ${MONITOR_PLATFORM_FREE_SOURCES})
+target_include_directories(monitor_portable PUBLIC ${PROJECT_SOURCE_DIR})
+target_compile_options(monitor_portable PUBLIC ${NIMBREL_WARNINGS} ${NIMBREL_SANITIZE} -g)
+target_link_options(monitor_portable PUBLIC ${NIMBREL_SANITIZE})
+
+if(NIMBREL_TESTS)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    add_subdirectory(${GOOGLETEST_SOURCE_DIR} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    target_compile_options(gtest PRIVATE -Wno-error)
+
+    enable_testing()
+    add_executable(platform_free_tests ${PLATFORM_FREE_TEST_SOURCES} tests/native/main.cpp)
+    target_link_libraries(platform_free_tests PRIVATE monitor_portable gtest)
+    add_test(NAME native.platform_free_tests COMMAND platform_free_tests)
+    set_tests_properties(native.platform_free_tests PROPERTIES
+                         ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1")
+endif()
+
+if(NIMBREL_FUZZ)
+    include(${PROJECT_SOURCE_DIR}/fuzz/Fuzz.cmake OPTIONAL)
+endif()

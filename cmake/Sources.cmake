@@ -1,0 +1,41 @@
+# Source lists, shared by the Windows and the native build. One section per folder.
+
+# Code that calls no Windows API: built into the monitors and, natively, into tests and fuzzers.
+set(MONITOR_PLATFORM_FREE_SOURCES
+    # monitor/core
+    monitor/core/text.cpp
+    # monitor/transport
+    monitor/transport/printer_uri.cpp
+    monitor/transport/http_request.cpp
+    monitor/transport/http_reply.cpp
+    # monitor/ipp
+)
+
+# Everything else of the monitor DLLs.
+set(MONITOR_WINDOWS_SOURCES
+    # monitor/core
+    monitor/core/clock.cpp
+    monitor/core/spooler_services.cpp
+    monitor/core/monitor_globals.cpp
+    monitor/core/job_list.cpp
+    monitor/core/port_settings.cpp
+    monitor/core/monitor_entry.cpp
+    monitor/core/port_entries_pending.cpp
+    # monitor/transport
+    monitor/transport/socket_ops.cpp
+    monitor/transport/connection.cpp
+    # monitor/ipp
+)
+
+# Tests of the platform-free code: run natively under the sanitizers and under Wine.
+set(PLATFORM_FREE_TEST_SOURCES
+    # monitor/core
+    tests/native/text_test.cpp
+    # monitor/transport
+    tests/native/printer_uri_test.cpp
+    tests/native/http_request_test.cpp
+    tests/native/http_reply_test.cpp
+    # monitor/ipp
+)
+
+set(NIMBREL_WARNINGS -Wall -Wextra -Werror)
