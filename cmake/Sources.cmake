@@ -9,6 +9,9 @@ set(MONITOR_PLATFORM_FREE_SOURCES
     monitor/transport/http_request.cpp
     monitor/transport/http_reply.cpp
     # monitor/ipp
+    monitor/ipp/ipp_request.cpp
+    monitor/ipp/ipp_reply.cpp
+    monitor/ipp/status_map.cpp
 )
 
 # Everything else of the monitor DLLs.
@@ -20,11 +23,17 @@ set(MONITOR_WINDOWS_SOURCES
     monitor/core/job_list.cpp
     monitor/core/port_settings.cpp
     monitor/core/monitor_entry.cpp
+    monitor/core/port_open.cpp
+    monitor/core/port_enum.cpp
+    monitor/core/job_flow.cpp
     monitor/core/port_entries_pending.cpp
     # monitor/transport
     monitor/transport/socket_ops.cpp
     monitor/transport/connection.cpp
     # monitor/ipp
+    monitor/ipp/prepare_request.cpp
+    monitor/ipp/query_printer.cpp
+    monitor/ipp/port_status.cpp
 )
 
 # Tests of the platform-free code: run natively under the sanitizers and under Wine.
@@ -36,6 +45,9 @@ set(PLATFORM_FREE_TEST_SOURCES
     tests/native/http_request_test.cpp
     tests/native/http_reply_test.cpp
     # monitor/ipp
+    tests/native/ipp_request_test.cpp
+    tests/native/ipp_reply_test.cpp
+    tests/native/status_map_test.cpp
 )
 
 set(NIMBREL_WARNINGS -Wall -Wextra -Werror)

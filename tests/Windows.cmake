@@ -14,6 +14,7 @@ set(MONITOR_TEST_SOURCES
     tests/win/job_list_test.cpp
     tests/win/clock_test.cpp
     tests/win/port_settings_test.cpp
+    tests/win/connection_test.cpp
 )
 nimbrel_add_wine_test(monitor_nt_tests SOURCES ${MONITOR_TEST_SOURCES} LIBS nimmonnt_core)
 nimbrel_add_wine_test(monitor_9x_tests SOURCES ${MONITOR_TEST_SOURCES} LIBS nimmon9x_core)
@@ -28,7 +29,7 @@ add_dependencies(spooler_tests nimmonnt)
 
 # The 9x monitor inside our 9x host.
 nimbrel_add_wine_test(host9x_tests
-    SOURCES tests/spooler/host9x_test.cpp
+    SOURCES tests/spooler/host9x_test.cpp tests/support/spooler_install.cpp
     LIBS monitor9x_host
     ARGS $<TARGET_FILE:nimmon9x>)
 add_dependencies(host9x_tests nimmon9x)

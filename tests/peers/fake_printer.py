@@ -58,6 +58,8 @@ Step fields (all optional):
   Interim replies ("100 Continue")
     "continue": N or "forever"         number of interim replies (default 0)
     "continue_at": "end"               "head": start right after the request head;
+                                       N: once N raw body bytes are in (a printer answering
+                                       while the document still streams);
                                        "end": just before the final reply (default)
     "continue_every_ms": 0             pause between interim replies; 0 sends them all at once
                                        (at "end" in the same send as the final reply). With
@@ -96,7 +98,7 @@ Step fields (all optional):
             "ipp": {"printer_state": 3},
             "sequence": [{"ms": 3000, "ipp": {"printer_state": 4}}, {}]}}}}
 
-IPP response ("ipp" field)
+IPP response ("ipp" field; the printer and job attributes appear only when given)
     "status": 0                        status-code
     "version": "echo"                  [major, minor], or "echo" (the request's, else 1.1)
     "request_id": "echo"               or a number
@@ -123,13 +125,15 @@ Records
 Each request is numbered in the order its body reading ended (1, 2, ...). With --record DIR:
     NNNN.json  metadata: request_line, method, target, http_version, headers, framing
                ("chunked", "content-length", "none"), content_length, chunk_sizes, chunk_lines,
-               chunk_times_ms, body_bytes_received, body_complete, body_error, ipp (decoded request),
+               chunk_times_ms, body_bytes_received, body_complete, body_error,
+               ipp (the decoded request),
                doc_length, step (where in the script), reply (interims sent, bytes sent, outcome)
     NNNN.head  the raw request head, up to and including the empty line
     NNNN.bin   the raw body bytes exactly as received (chunk framing included)
     NNNN.body  the de-chunked body: IPP request followed by the document
     NNNN.doc   the document alone: the body after the IPP request's end-of-attributes-tag
-The JSON file is rewritten once the reply is done ("reply" filled in).
+The JSON file is rewritten once the reply is done ("reply" filled in, "reply_done": true).
+Records stay in memory too (FakePrinter.get_records(), wait_for_records(), wait_for_reply_done()).
 
 Control endpoint (same port; these requests are neither recorded nor scripted)
     GET  /_control/records[?count=N&timeout_ms=T]   JSON list of metadata (waits for N records)
@@ -633,9 +637,16 @@ def _check_step(step, where):
             raise ValueError("%s.sequence[%d]: unknown fields %s" % (where, i, ", ".join(bad)))
     if "ipp" in step:
         build_ipp_response(step["ipp"])  # raises on bad fields
-    for key in ("continue_at",):
-        if key in step and step[key] not in ("head", "end"):
-            raise ValueError("%s: continue_at must be head or end" % where)
+    for key in ("continue_at", "answer_at"):
+        v = step.get(key)
+        if v is not None and v not in ("head", "end", "never") and not (
+                isinstance(v, int) and v >= 0):
+            raise ValueError("%s: bad %s %r" % (where, key, v))
+    rb = step.get("read_body", "all")
+    if rb != "all" and not (isinstance(rb, int) and rb >= 0):
+        raise ValueError("%s: bad read_body %r" % (where, rb))
+    if step.get("continue_at") == "never":
+        raise ValueError("%s: continue_at cannot be never" % where)
     if "after" in step and step["after"] not in ("close", "hold", "keep_alive", "reset"):
         raise ValueError("%s: bad after %r" % (where, step["after"]))
 
@@ -1158,12 +1169,11 @@ class FakePrinter:
             return list(self.records)
 
     def wait_for_reply_done(self, index, timeout=10.0):
-        """Wait until record `index` has its reply outcome (the connection's step finished)."""
+        """Record `index` once its reply is done ("reply_done": outcome known, files rewritten)."""
         deadline = time.monotonic() + timeout
         with self.lock:
             while True:
-                if len(self.records) >= index and self.records[index - 1].get("reply", {}).get(
-                        "outcome"):
+                if len(self.records) >= index and self.records[index - 1].get("reply_done"):
                     return self.records[index - 1]
                 left = deadline - time.monotonic()
                 if left <= 0:
@@ -1335,10 +1345,15 @@ class FakePrinter:
             if answer_at == "head":
                 answer()
             while not ended[0] and not dec.done and not client_gone[0] and room() > 0:
+                if isinstance(interims.at, int) and not interims.started and \
+                        len(raw) >= interims.at:
+                    interims.start()
                 if isinstance(answer_at, int) and not answered[0] and len(raw) >= answer_at:
                     answer()
                     continue
                 want = room()
+                if isinstance(interims.at, int) and not interims.started:
+                    want = min(want, interims.at - len(raw))
                 if isinstance(answer_at, int) and not answered[0]:
                     want = min(want, answer_at - len(raw))
                 if not feed(want):
@@ -1381,12 +1396,13 @@ class FakePrinter:
             conn.sends.clear()
             conn.ticker = None
             if "index" in rec:
-                with self.lock:
-                    self.changed.notify_all()
+                rec["reply_done"] = True
                 try:
                     self._write_record(rec)
                 except OSError as e:
                     self.log("record %d not written: %s" % (rec["index"], e))
+                with self.lock:  # waiters see the outcome only once the files hold it too
+                    self.changed.notify_all()
             self.log("%s %s -> %s (%s)" % (method, target, where, reply["outcome"]))
 
     def _finish_record(self, rec, dec, raw, ipp_head, client_gone):
@@ -1409,7 +1425,7 @@ class FakePrinter:
         if step.get("delay_ms"):
             conn.sleep(float(step["delay_ms"]) / 1000.0)
         prefix = b""
-        if interims.at == "end" and not interims.started:
+        if not interims.started:  # "end", or a body that ended before the interims' byte count
             if interims.every <= 0:
                 prefix = interims.bytes * interims.count
                 interims.sent = interims.count

@@ -2,6 +2,7 @@
 #include "monitor/core/monitor_entry.h"
 #include "monitor/core/monitor_globals.h"
 #include "monitor/core/port_entries.h"
+#include "monitor/core/records.h"
 
 #include <gtest/gtest.h>
 #include <string.h>
@@ -122,10 +123,10 @@ TEST(MonitorAlloc, GivesZeroFilledBlocks) {
 
 TEST(TextConversion, RoundTripsAnsiText) {
     char narrow[16];
-    EXPECT_EQ(6, NarrowFromWide(narrow, sizeof narrow, L"lp1:80"));
+    EXPECT_EQ(7, NarrowFromWide(narrow, sizeof narrow, L"lp1:80"));
     EXPECT_STREQ("lp1:80", narrow);
     wchar_t wide[16];
-    EXPECT_EQ(6, WideFromNarrow(wide, 16, "lp1:80"));
+    EXPECT_EQ(7, WideFromNarrow(wide, 16, "lp1:80"));
     EXPECT_STREQ(L"lp1:80", wide);
 }
 

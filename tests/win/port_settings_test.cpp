@@ -216,8 +216,8 @@ TEST_F(PortSettingsTest, UntrustedValuesReadAsEmptyOrRefuseTheLoad) {
         SetString(key.get(), TEXT("ProxyServer"), tstring(1500, 'a'));
     }
     PortContext marked = MarkedRecord();
-    const PortContext before = marked;
 #ifdef NIMBREL_9X
+    const PortContext before = marked;
     // It fits the 2048-byte read buffer but not the field: the load is refused, nothing changes.
     EXPECT_FALSE(LoadPortSettings(name.c_str(), &marked));
     EXPECT_TRUE(SameRecord(before, marked));
