@@ -23,6 +23,13 @@ if(NIMBREL_TESTS)
     add_test(NAME native.platform_free_tests COMMAND platform_free_tests)
     set_tests_properties(native.platform_free_tests PROPERTIES
                          ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1")
+
+    # The network peers the Windows tests use, checked on their own.
+    find_package(Python3 COMPONENTS Interpreter REQUIRED)
+    add_test(NAME peers.fake_printer
+             COMMAND ${Python3_EXECUTABLE} -m unittest -q tests/peers/test_fake_printer.py
+             WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
+    add_test(NAME peers.real_peers COMMAND ${PROJECT_SOURCE_DIR}/tests/peers/test_ipp_peers.sh)
 endif()
 
 if(NIMBREL_FUZZ)

@@ -48,16 +48,20 @@ target_compile_options(gtest PUBLIC -include ${PROJECT_SOURCE_DIR}/tests/support
 
 enable_testing()
 
-# A test program run under Wine, each run in a fresh prefix (tests/tools/wine-run).
+# A test program run under Wine, each run in a fresh prefix (tests/tools/wine-run); PEERS names
+# the loopback peers it needs (tests/tools/with-peers: --fake, --ippeve, --proxy).
 function(nimbrel_add_wine_test name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ARGS" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ARGS;PEERS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
     target_compile_options(${name} PRIVATE ${NIMBREL_WARNINGS})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} gtest ${NIMBREL_STATIC_RUNTIME})
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
-    add_test(NAME wine.${name}
-             COMMAND ${PROJECT_SOURCE_DIR}/tests/tools/wine-run $<TARGET_FILE:${name}> ${ARG_ARGS})
+    set(command ${PROJECT_SOURCE_DIR}/tests/tools/wine-run $<TARGET_FILE:${name}> ${ARG_ARGS})
+    if(ARG_PEERS)
+        set(command ${PROJECT_SOURCE_DIR}/tests/tools/with-peers ${ARG_PEERS} -- ${command})
+    endif()
+    add_test(NAME wine.${name} COMMAND ${command})
 endfunction()
 
 include(${PROJECT_SOURCE_DIR}/tests/Windows.cmake)

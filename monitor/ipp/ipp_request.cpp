@@ -104,8 +104,8 @@ size_t BuildRequest(WORD operation, DWORD requestId, const AttributeSpec* attrib
     }
     size_t total = 2 + 2 + 4 + 1 + trailerBytes;
     for (size_t i = 0; i < attributeCount; ++i) {
-        size_t bytes = IppAttributeBytes(attributes[i].tag, attributes[i].name,
-                                         attributes[i].value);
+        size_t bytes =
+            IppAttributeBytes(attributes[i].tag, attributes[i].name, attributes[i].value);
         if (bytes == 0) {
             return 0;
         }
@@ -123,8 +123,7 @@ size_t BuildRequest(WORD operation, DWORD requestId, const AttributeSpec* attrib
     *at++ = IPP_TAG_OPERATION;
     for (size_t i = 0; i < attributeCount; ++i) {
         size_t room = outBytes - static_cast<size_t>(at - out);
-        at += PutIppAttribute(at, room, attributes[i].tag, attributes[i].name,
-                              attributes[i].value);
+        at += PutIppAttribute(at, room, attributes[i].tag, attributes[i].name, attributes[i].value);
     }
     memcpy(at, trailer, trailerBytes);
     at += trailerBytes;
@@ -178,8 +177,7 @@ size_t BuildPrintJobRequest(DWORD requestId, const JobContext* job, BYTE* out, s
         {IPP_TAG_NAME, "job-name", FieldText(job->ippJobName, IPP_JOB_NAME_BYTES)},
         {IPP_TAG_BOOLEAN, "ipp-attribute-fidelity", &job->ippFidelity},
         {IPP_TAG_NAME, "requesting-user-name", FieldText(job->ippUserName, IPP_USER_NAME_BYTES)},
-        {IPP_TAG_NAME, "document-name",
-         FieldText(job->ippDocumentName, IPP_DOCUMENT_NAME_BYTES)},
+        {IPP_TAG_NAME, "document-name", FieldText(job->ippDocumentName, IPP_DOCUMENT_NAME_BYTES)},
     };
     // The job group stays empty; the printer takes its defaults.
     const BYTE trailer[] = {IPP_TAG_JOB, IPP_TAG_END};
@@ -206,8 +204,8 @@ size_t BuildGetPrinterAttributesRequest(DWORD requestId, const JobContext* job, 
                         outBytes);
 }
 
-size_t BuildStatusQuery(BYTE* out, size_t outBytes, JobContext* job, char* host,
-                        size_t hostBytes, LONG* port) {
+size_t BuildStatusQuery(BYTE* out, size_t outBytes, JobContext* job, char* host, size_t hostBytes,
+                        LONG* port) {
     if (out == nullptr || job == nullptr) {
         return 0;
     }

@@ -67,9 +67,8 @@ BOOL CurrentUserName(char* dst, size_t dstBytes) {
                        : static_cast<size_t>(USER_NAME_MAX_BYTES);
     size_t kept = 0;
     while (name[kept] != '\0') {
-        size_t step = IsDBCSLeadByte(static_cast<BYTE>(name[kept])) && name[kept + 1] != '\0'
-                          ? 2
-                          : 1;
+        size_t step =
+            IsDBCSLeadByte(static_cast<BYTE>(name[kept])) && name[kept + 1] != '\0' ? 2 : 1;
         if (kept + step > limit) {
             break;
         }

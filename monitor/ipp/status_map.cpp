@@ -23,8 +23,7 @@ void SetOut(DWORD* out, DWORD value) {
     }
 }
 
-int Fail(MonitorFlavor flavor, CheckMessage message, DWORD code, DWORD* messageId,
-         DWORD* error) {
+int Fail(MonitorFlavor flavor, CheckMessage message, DWORD code, DWORD* messageId, DWORD* error) {
     SetOut(messageId, MessageId(message, flavor));
     SetOut(error, code);
     return 0;
@@ -36,7 +35,9 @@ int Pass(DWORD* messageId, DWORD* error) {
     return 1;
 }
 
-bool Equals(const char* text, const char* keyword) { return strcmp(text, keyword) == 0; }
+bool Equals(const char* text, const char* keyword) {
+    return strcmp(text, keyword) == 0;
+}
 
 // A keyword with a severity suffix (-report, -warning, -error) begins with the bare keyword.
 bool BeginsWith(const char* text, const char* keyword) {

@@ -141,8 +141,8 @@ int FormatRequestHeadWithAgent(const HttpRequestHead* head, const char* userAgen
     HeadText text = {out, outBytes, 0};
     // The request line is written straight into the output: an absolute request-URI through a
     // proxy may be longer than a header line may be.
-    int requestLine = FormatText(out, outBytes, "%s %s HTTP/%s\r\n", head->method,
-                                 head->requestUri, head->httpVersion);
+    int requestLine = FormatText(out, outBytes, "%s %s HTTP/%s\r\n", head->method, head->requestUri,
+                                 head->httpVersion);
     bool ok = requestLine >= 0;
     if (ok) {
         text.used = static_cast<size_t>(requestLine);

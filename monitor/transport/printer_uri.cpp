@@ -84,9 +84,13 @@ BOOL SplitPrinterUri(const char* uri, char* host, size_t hostBytes, LONG* port, 
     return TRUE;
 }
 
-static bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+static bool IsAsciiDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
-static bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+static bool IsAsciiLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 static int HexDigitValue(char c) {
     if (IsAsciiDigit(c)) {

@@ -14,8 +14,8 @@ const DWORD UNTOUCHED = 0xdeadbeef;
 
 // An IPP response body: version 1.1, the status-code, request-id 7, end-of-attributes.
 std::string IppBody(unsigned status) {
-    const char bytes[] = {1, 1, static_cast<char>(status >> 8), static_cast<char>(status & 0xFF),
-                          0, 0, 0, 7, 3};
+    const char bytes[] = {
+        1, 1, static_cast<char>(status >> 8), static_cast<char>(status & 0xFF), 0, 0, 0, 7, 3};
     return std::string(bytes, sizeof bytes);
 }
 
@@ -23,7 +23,9 @@ std::string Reply(const std::string& statusLine, const std::string& body) {
     return statusLine + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-std::string Ok(unsigned ippStatus) { return Reply("HTTP/1.1 200 OK", IppBody(ippStatus)); }
+std::string Ok(unsigned ippStatus) {
+    return Reply("HTTP/1.1 200 OK", IppBody(ippStatus));
+}
 
 const std::string CONTINUE = "HTTP/1.1 100 Continue\r\n\r\n";
 
@@ -50,7 +52,9 @@ struct ParseCase {
     std::string contentLength;
 };
 
-void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ParseCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ParseReplyHeadTest : public testing::TestWithParam<ParseCase> {};
 
@@ -79,19 +83,19 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"OtherHeaderLinesPassedOver",
                   "HTTP/1.1 200 OK\r\nServer: x\r\nContent-Length: 12\r\nDate: y\r\n\r\n",
                   AT_HEAD_END, "1.1", "200", "12"},
-        ParseCase{"NoHeaderLines", std::string("HTTP/1.0 200 OK\r\n\r\n\x01\x01\x00\x00", 23),
-                  19, "1.0", "200", ""},
+        ParseCase{"NoHeaderLines", std::string("HTTP/1.0 200 OK\r\n\r\n\x01\x01\x00\x00", 23), 19,
+                  "1.0", "200", ""},
         ParseCase{"VersionWithoutSlash", "ICY 200 OK\r\n\r\n", AT_HEAD_END, "1.1", "200", ""},
         ParseCase{"VersionThreeCharactersAfterSlash", "HTTP/1.10 200 OK\r\n\r\n", AT_HEAD_END,
                   "1.1", "200", ""},
         ParseCase{"ShortVersion", "HTTP/2 200 OK\r\n\r\n", AT_HEAD_END, "2", "200", ""},
-        ParseCase{"NoReasonPhrase", "HTTP/1.1 404\r\nContent-Length: 0\r\n\r\n", AT_HEAD_END,
-                  "1.1", "404", "0"},
+        ParseCase{"NoReasonPhrase", "HTTP/1.1 404\r\nContent-Length: 0\r\n\r\n", AT_HEAD_END, "1.1",
+                  "404", "0"},
         ParseCase{"NonNumericStatus", "HTTP/1.1 OK\r\n\r\n", AT_HEAD_END, "1.1", "OK", ""},
         ParseCase{"OtherLetterCaseAndSpaces", "HTTP/1.1 200 OK\r\ncontent-length:   25\r\n\r\n",
                   AT_HEAD_END, "1.1", "200", "25"},
-        ParseCase{"NoSpaceAfterColon", "HTTP/1.1 200 OK\r\nContent-Length:25\r\n\r\n",
-                  AT_HEAD_END, "1.1", "200", "25"},
+        ParseCase{"NoSpaceAfterColon", "HTTP/1.1 200 OK\r\nContent-Length:25\r\n\r\n", AT_HEAD_END,
+                  "1.1", "200", "25"},
         ParseCase{"TabsSkippedBeforeValueOnly", "HTTP/1.1 200 OK\r\nCONTENT-LENGTH:\t 7\t\r\n\r\n",
                   AT_HEAD_END, "1.1", "200", "7\t"},
         ParseCase{"EmptyValue", "HTTP/1.1 200 OK\r\nContent-Length:\r\n\r\n", AT_HEAD_END, "1.1",
@@ -100,9 +104,8 @@ INSTANTIATE_TEST_SUITE_P(
                   AT_HEAD_END, "1.1", "200", ""},
         ParseCase{"NameMustBeginTheLine", "HTTP/1.1 200 OK\r\nX-Content-Length: 5\r\n\r\n",
                   AT_HEAD_END, "1.1", "200", ""},
-        ParseCase{"LineEndingInLfAlone",
-                  "HTTP/1.1 200 OK\r\nA: b\nContent-Length: 3\r\n\r\n", AT_HEAD_END, "1.1", "200",
-                  "3"},
+        ParseCase{"LineEndingInLfAlone", "HTTP/1.1 200 OK\r\nA: b\nContent-Length: 3\r\n\r\n",
+                  AT_HEAD_END, "1.1", "200", "3"},
         ParseCase{"LongVersionTokenIsNotCut",
                   "HTTP/1.1" + std::string(200, 'v') + " 200 OK\r\nContent-Length: 3\r\n\r\n",
                   AT_HEAD_END, "1.1", "200", "3"},
@@ -156,7 +159,9 @@ struct ReadCase {
     size_t receives;
 };
 
-void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ReadCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ReadHttpReplyTest : public testing::TestWithParam<ReadCase> {};
 
@@ -215,8 +220,8 @@ INSTANTIATE_TEST_SUITE_P(
                  0x040A,
                  UNTOUCHED,
                  2},
-        ReadCase{"InterimThenFinalInOneReceive", {CONTINUE + Ok(0x040A)}, 200, 0x040A, UNTOUCHED,
-                 1},
+        ReadCase{
+            "InterimThenFinalInOneReceive", {CONTINUE + Ok(0x040A)}, 200, 0x040A, UNTOUCHED, 1},
         ReadCase{"InterimAlone", {CONTINUE}, 100, 0, UNTOUCHED, 1},
         // No bytes remain after the interim reply: the final one is left for the next reading.
         ReadCase{"InterimThenFinalLater", {CONTINUE, Ok(0x040A)}, 100, 0, UNTOUCHED, 1},
@@ -233,8 +238,12 @@ INSTANTIATE_TEST_SUITE_P(
                  0x0406,
                  UNTOUCHED,
                  1},
-        ReadCase{"InterimThenNotFound", {CONTINUE + Reply("HTTP/1.1 404 Not Found", "")}, 404, 0,
-                 ERROR_CONNECTION_UNAVAIL, 1},
+        ReadCase{"InterimThenNotFound",
+                 {CONTINUE + Reply("HTTP/1.1 404 Not Found", "")},
+                 404,
+                 0,
+                 ERROR_CONNECTION_UNAVAIL,
+                 1},
         // An interim body larger than the area is dropped as it arrives, never parsed.
         ReadCase{"InterimBodyLargerThanTheArea",
                  {LARGE_INTERIM + HeadLikeFiller(20000), HeadLikeFiller(25000),
@@ -249,8 +258,8 @@ INSTANTIATE_TEST_SUITE_P(
                  0,
                  UNTOUCHED,
                  ANY_RECEIVES},
-        ReadCase{"InterimBodyNeverArrives", {LARGE_INTERIM + HeadLikeFiller(100)}, 408, 0,
-                 UNTOUCHED, 2},
+        ReadCase{
+            "InterimBodyNeverArrives", {LARGE_INTERIM + HeadLikeFiller(100)}, 408, 0, UNTOUCHED, 2},
         // A negative length counts as no body: only the interim head is dropped.
         ReadCase{"InterimNegativeLength",
                  {"HTTP/1.1 100 Continue\r\nContent-Length: -5\r\n\r\n" + Ok(0x040A)},
@@ -267,13 +276,25 @@ INSTANTIATE_TEST_SUITE_P(
                  0,
                  UNTOUCHED,
                  1},
-        ReadCase{"NotFound", {Reply("HTTP/1.1 404 Not Found", IppBody(0x0400))}, 404, 0,
-                 ERROR_CONNECTION_UNAVAIL, 1},
+        ReadCase{"NotFound",
+                 {Reply("HTTP/1.1 404 Not Found", IppBody(0x0400))},
+                 404,
+                 0,
+                 ERROR_CONNECTION_UNAVAIL,
+                 1},
         ReadCase{"NonNumericStatus", {"HTTP/1.1 OK\r\n\r\n"}, 0, 0, ERROR_CONNECTION_UNAVAIL, 1},
-        ReadCase{"StatusTooLargeForAnyNumber", {"HTTP/1.1 4294967496 OK\r\n\r\n"}, 2147483647, 0,
-                 ERROR_CONNECTION_UNAVAIL, 1},
-        ReadCase{"PrintersOwn408", {"HTTP/1.1 408 Request Timeout\r\n\r\n"}, 408, 0,
-                 ERROR_CONNECTION_UNAVAIL, 1},
+        ReadCase{"StatusTooLargeForAnyNumber",
+                 {"HTTP/1.1 4294967496 OK\r\n\r\n"},
+                 2147483647,
+                 0,
+                 ERROR_CONNECTION_UNAVAIL,
+                 1},
+        ReadCase{"PrintersOwn408",
+                 {"HTTP/1.1 408 Request Timeout\r\n\r\n"},
+                 408,
+                 0,
+                 ERROR_CONNECTION_UNAVAIL,
+                 1},
         ReadCase{"LengthInOtherLetterCaseWithSpaces",
                  {"HTTP/1.1 200 OK\r\ncontent-length:   25\r\n\r\n" + IppBody(0x0400) +
                   std::string(16, 'a')},
@@ -303,14 +324,22 @@ INSTANTIATE_TEST_SUITE_P(
                  UNTOUCHED,
                  1},
         // Head and body fill the area exactly: the reply is read whole.
-        ReadCase{"ReplyFillsTheArea", SizedReply(REPLY_BUFFER_SIZE, 0x0406), 200, 0x0406,
-                 UNTOUCHED, 2},
-        ReadCase{"ReplyOneByteLargerThanTheArea", SizedReply(REPLY_BUFFER_SIZE + 1, 0x0406), 200,
-                 0, UNTOUCHED, 1},
-        ReadCase{"HeadWithoutHeaderLines", {"HTTP/1.0 200 OK\r\n\r\n" + IppBody(0x040A)}, 200, 0,
+        ReadCase{"ReplyFillsTheArea", SizedReply(REPLY_BUFFER_SIZE, 0x0406), 200, 0x0406, UNTOUCHED,
+                 2},
+        ReadCase{"ReplyOneByteLargerThanTheArea", SizedReply(REPLY_BUFFER_SIZE + 1, 0x0406), 200, 0,
                  UNTOUCHED, 1},
-        ReadCase{"BodyShorterThanAStatusCode", {Reply("HTTP/1.1 200 OK", "\x01\x01\x04")}, 200,
-                 0, UNTOUCHED, 1},
+        ReadCase{"HeadWithoutHeaderLines",
+                 {"HTTP/1.0 200 OK\r\n\r\n" + IppBody(0x040A)},
+                 200,
+                 0,
+                 UNTOUCHED,
+                 1},
+        ReadCase{"BodyShorterThanAStatusCode",
+                 {Reply("HTTP/1.1 200 OK", "\x01\x01\x04")},
+                 200,
+                 0,
+                 UNTOUCHED,
+                 1},
         ReadCase{"BytesAfterTheBodyIgnored",
                  {Ok(0x040A) + Reply("HTTP/1.1 404 Not Found", "")},
                  200,
@@ -360,8 +389,12 @@ INSTANTIATE_TEST_SUITE_P(
                  0,
                  UNTOUCHED,
                  2},
-        ReadCase{"NulInTheHead", {std::string("HTTP/1.1 200 OK\r\n\0\r\n\r\n", 21)}, 408, 0,
-                 UNTOUCHED, 2},
+        ReadCase{"NulInTheHead",
+                 {std::string("HTTP/1.1 200 OK\r\n\0\r\n\r\n", 21)},
+                 408,
+                 0,
+                 UNTOUCHED,
+                 2},
         // The area fills without a head's end: no receive of 0 bytes is asked for.
         ReadCase{"HeadNeverEnds", {std::string(30000, 'a')}, 408, 0, UNTOUCHED, 1},
         ReadCase{"HeaderLineLongerThanTheArea",
@@ -394,8 +427,8 @@ struct LyingSource {
 };
 
 TEST(ReadHttpReplyFrom, DistrustsTheSourcesCount) {
-    for (LyingSource lying : {LyingSource{true, 0}, LyingSource{false, -1},
-                              LyingSource{false, -10060}}) {
+    for (LyingSource lying :
+         {LyingSource{true, 0}, LyingSource{false, -1}, LyingSource{false, -10060}}) {
         int answer = lying.answer;
         ReplySource source{&LyingSource::Receive, &lying};
         LONG ippStatus = 7;

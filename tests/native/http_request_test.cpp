@@ -41,19 +41,21 @@ struct HeadCase {
     const char* name;
     const char* printerUri;
     bool viaProxy;
-    DWORD chunked;     // the job's streaming flag
-    BOOL forceHttp11;  // a status query
+    DWORD chunked;    // the job's streaming flag
+    BOOL forceHttp11; // a status query
     const char* contentLength;
     const char* agentLine;
     std::vector<std::string> lines;
 };
 
-void PrintTo(const HeadCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const HeadCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 // Fills the request record the way a transaction does: the request-URI as the connection
 // chooses it, then InitPostRequest, then the body length.
 class RequestHeadTest : public testing::TestWithParam<HeadCase> {
-protected:
+  protected:
     void SetUp() override { job_.reset(new JobContext()); }
     std::unique_ptr<JobContext> job_;
 };
@@ -74,8 +76,7 @@ TEST_P(RequestHeadTest, WritesTheHeadLineByLine) {
                                            printerHost, printerPort, printerPath),
                   0);
     } else {
-        ASSERT_TRUE(CopyText(job->request.requestUri, sizeof job->request.requestUri,
-                             printerPath));
+        ASSERT_TRUE(CopyText(job->request.requestUri, sizeof job->request.requestUri, printerPath));
     }
 
     // The caller passes the connection's target and gets back the printer's host and port.
@@ -84,8 +85,8 @@ TEST_P(RequestHeadTest, WritesTheHeadLineByLine) {
     EXPECT_TRUE(InitPostRequest(job, host, sizeof host, &port, c.forceHttp11));
     EXPECT_STREQ(printerHost, host);
     EXPECT_EQ(printerPort, port);
-    ASSERT_TRUE(CopyText(job->request.contentLength, sizeof job->request.contentLength,
-                         c.contentLength));
+    ASSERT_TRUE(
+        CopyText(job->request.contentLength, sizeof job->request.contentLength, c.contentLength));
 
     char out[4096];
     std::string agent = std::string(c.agentLine) + "\r\n";
@@ -97,73 +98,72 @@ TEST_P(RequestHeadTest, WritesTheHeadLineByLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Heads, RequestHeadTest,
-    testing::Values(
-        HeadCase{"StreamedPrintJob",
-                 "ipp://10.1.2.3/ipp",
-                 false,
-                 1,
-                 FALSE,
-                 "chunked",
-                 NT_AGENT,
-                 {"POST /ipp HTTP/1.1", "Connection: Keep-Alive", "Transfer-Encoding: chunked",
-                  NT_AGENT, "Host: 10.1.2.3:631", "Accept: application/ipp",
-                  "Content-Type: application/ipp", ""}},
-        HeadCase{"StreamedPrintJob9x",
-                 "ipp://10.1.2.3/ipp",
-                 false,
-                 1,
-                 FALSE,
-                 "chunked",
-                 X9_AGENT,
-                 {"POST /ipp HTTP/1.1", "Connection: Keep-Alive", "Transfer-Encoding: chunked",
-                  X9_AGENT, "Host: 10.1.2.3:631", "Accept: application/ipp",
-                  "Content-Type: application/ipp", ""}},
-        // An IPP request of 300 bytes and 5000 document bytes from the spool file.
-        HeadCase{"SpoolFilePrintJob",
-                 "ipp://10.1.2.3/ipp",
-                 false,
-                 0,
-                 FALSE,
-                 "5300",
-                 NT_AGENT,
-                 {"POST /ipp HTTP/1.0", "Connection: Keep-Alive", NT_AGENT, "Host: 10.1.2.3:631",
-                  "Accept: application/ipp", "Content-Type: application/ipp",
-                  "Content-Length: 5300", ""}},
-        HeadCase{"StatusQuery",
-                 "http://lp1:8000/ipp/port1",
-                 false,
-                 0,
-                 TRUE,
-                 "137",
-                 X9_AGENT,
-                 {"POST /ipp/port1 HTTP/1.1", "Connection: Keep-Alive", X9_AGENT,
-                  "Host: lp1:8000", "Accept: application/ipp", "Content-Type: application/ipp",
-                  "Content-Length: 137", ""}},
-        HeadCase{"StatusQueryThroughProxy",
-                 "ipp://10.1.2.3/ipp",
-                 true,
-                 0,
-                 TRUE,
-                 "137",
-                 NT_AGENT,
-                 {"POST http://10.1.2.3:631/ipp HTTP/1.1", "Connection: Keep-Alive", NT_AGENT,
-                  "Host: 10.1.2.3:631", "Accept: application/ipp",
-                  "Content-Type: application/ipp", "Content-Length: 137", ""}},
-        HeadCase{"PrintJobThroughProxy",
-                 "ipp://10.1.2.3/ipp",
-                 true,
-                 0,
-                 FALSE,
-                 "5300",
-                 NT_AGENT,
-                 {"POST http://10.1.2.3:631/ipp HTTP/1.0", "Connection: Keep-Alive", NT_AGENT,
-                  "Host: 10.1.2.3:631", "Accept: application/ipp",
-                  "Content-Type: application/ipp", "Content-Length: 5300", ""}}),
+    testing::Values(HeadCase{"StreamedPrintJob",
+                             "ipp://10.1.2.3/ipp",
+                             false,
+                             1,
+                             FALSE,
+                             "chunked",
+                             NT_AGENT,
+                             {"POST /ipp HTTP/1.1", "Connection: Keep-Alive",
+                              "Transfer-Encoding: chunked", NT_AGENT, "Host: 10.1.2.3:631",
+                              "Accept: application/ipp", "Content-Type: application/ipp", ""}},
+                    HeadCase{"StreamedPrintJob9x",
+                             "ipp://10.1.2.3/ipp",
+                             false,
+                             1,
+                             FALSE,
+                             "chunked",
+                             X9_AGENT,
+                             {"POST /ipp HTTP/1.1", "Connection: Keep-Alive",
+                              "Transfer-Encoding: chunked", X9_AGENT, "Host: 10.1.2.3:631",
+                              "Accept: application/ipp", "Content-Type: application/ipp", ""}},
+                    // An IPP request of 300 bytes and 5000 document bytes from the spool file.
+                    HeadCase{"SpoolFilePrintJob",
+                             "ipp://10.1.2.3/ipp",
+                             false,
+                             0,
+                             FALSE,
+                             "5300",
+                             NT_AGENT,
+                             {"POST /ipp HTTP/1.0", "Connection: Keep-Alive", NT_AGENT,
+                              "Host: 10.1.2.3:631", "Accept: application/ipp",
+                              "Content-Type: application/ipp", "Content-Length: 5300", ""}},
+                    HeadCase{"StatusQuery",
+                             "http://lp1:8000/ipp/port1",
+                             false,
+                             0,
+                             TRUE,
+                             "137",
+                             X9_AGENT,
+                             {"POST /ipp/port1 HTTP/1.1", "Connection: Keep-Alive", X9_AGENT,
+                              "Host: lp1:8000", "Accept: application/ipp",
+                              "Content-Type: application/ipp", "Content-Length: 137", ""}},
+                    HeadCase{"StatusQueryThroughProxy",
+                             "ipp://10.1.2.3/ipp",
+                             true,
+                             0,
+                             TRUE,
+                             "137",
+                             NT_AGENT,
+                             {"POST http://10.1.2.3:631/ipp HTTP/1.1", "Connection: Keep-Alive",
+                              NT_AGENT, "Host: 10.1.2.3:631", "Accept: application/ipp",
+                              "Content-Type: application/ipp", "Content-Length: 137", ""}},
+                    HeadCase{"PrintJobThroughProxy",
+                             "ipp://10.1.2.3/ipp",
+                             true,
+                             0,
+                             FALSE,
+                             "5300",
+                             NT_AGENT,
+                             {"POST http://10.1.2.3:631/ipp HTTP/1.0", "Connection: Keep-Alive",
+                              NT_AGENT, "Host: 10.1.2.3:631", "Accept: application/ipp",
+                              "Content-Type: application/ipp", "Content-Length: 5300", ""}}),
     [](const testing::TestParamInfo<HeadCase>& info) { return std::string(info.param.name); });
 
 // A head filled by hand, for the cases the system itself never builds.
 class HeadFixture : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         memset(&head_, 0, sizeof head_);
         strcpy(head_.method, "POST");
@@ -277,7 +277,9 @@ struct InjectionCase {
     const char* value;
 };
 
-void PrintTo(const InjectionCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const InjectionCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class HeaderInjectionTest : public testing::TestWithParam<InjectionCase> {};
 
@@ -320,7 +322,7 @@ INSTANTIATE_TEST_SUITE_P(
 #undef FIELD
 
 class InitPostRequestTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override { job_.reset(new JobContext()); }
     std::unique_ptr<JobContext> job_;
 };
@@ -442,7 +444,9 @@ struct FramingCase {
     std::vector<size_t> sizes;
 };
 
-void PrintTo(const FramingCase& c, std::ostream* os) { *os << c.count << " bytes"; }
+void PrintTo(const FramingCase& c, std::ostream* os) {
+    *os << c.count << " bytes";
+}
 
 class FrameChunksTest : public testing::TestWithParam<FramingCase> {};
 
@@ -459,13 +463,14 @@ TEST_P(FrameChunksTest, CutsIntoChunksInOrder) {
     EXPECT_TRUE(chunks.data == std::string(data.begin(), data.end()));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, FrameChunksTest,
-    testing::Values(FramingCase{2000, {0x400, 0x3d0}}, FramingCase{1072, {0x400, 0x18, 0x18}},
-                    FramingCase{48, {0x18, 0x18}}, FramingCase{47, {0x2f}},
-                    FramingCase{49, {0x31}}, FramingCase{1, {1}}, FramingCase{1024, {0x400}},
-                    FramingCase{1025, {0x400, 1}}, FramingCase{2048 + 48, {0x400, 0x400, 0x18, 0x18}},
-                    FramingCase{4096, {0x400, 0x400, 0x400, 0x400}}));
+INSTANTIATE_TEST_SUITE_P(Sizes, FrameChunksTest,
+                         testing::Values(FramingCase{2000, {0x400, 0x3d0}},
+                                         FramingCase{1072, {0x400, 0x18, 0x18}},
+                                         FramingCase{48, {0x18, 0x18}}, FramingCase{47, {0x2f}},
+                                         FramingCase{49, {0x31}}, FramingCase{1, {1}},
+                                         FramingCase{1024, {0x400}}, FramingCase{1025, {0x400, 1}},
+                                         FramingCase{2048 + 48, {0x400, 0x400, 0x18, 0x18}},
+                                         FramingCase{4096, {0x400, 0x400, 0x400, 0x400}}));
 
 TEST(FrameChunks, LargeWriteGoesIn1024ByteChunks) {
     const size_t count = 1024 * 1024 + 48;

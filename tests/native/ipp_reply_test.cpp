@@ -23,7 +23,9 @@ std::string Dword(DWORD value) {
 }
 
 // version 1.1, status-code, request-id 1.
-std::string Header(WORD status = 0x0000) { return "\x01\x01" + Word16(status) + Dword(1); }
+std::string Header(WORD status = 0x0000) {
+    return "\x01\x01" + Word16(status) + Dword(1);
+}
 
 std::string Attr(BYTE tag, const std::string& name, const std::string& value) {
     return std::string(1, static_cast<char>(tag)) + Word16(name.size()) + name +
@@ -35,7 +37,9 @@ std::string Enum(const std::string& name, DWORD value) {
 }
 
 // An additional value of the attribute before it (name-length 0).
-std::string Also(BYTE tag, const std::string& value) { return Attr(tag, "", value); }
+std::string Also(BYTE tag, const std::string& value) {
+    return Attr(tag, "", value);
+}
 
 const char kGroupOperation[] = "\x01";
 const char kGroupPrinter[] = "\x04";
@@ -96,8 +100,8 @@ TEST(ParseIppReply, TakesTheStateReasonsAndModel) {
         {"state unknown number", Enum("printer-state", 6), "", "", ""},
         {"state zero", Enum("printer-state", 0), "", "", ""},
         {"later state wins", Enum("printer-state", 3) + Enum("printer-state", 5), "Stop", "", ""},
-        {"unknown state keeps the earlier",
-         Enum("printer-state", 4) + Enum("printer-state", 99), "Processing", "", ""},
+        {"unknown state keeps the earlier", Enum("printer-state", 4) + Enum("printer-state", 99),
+         "Processing", "", ""},
         {"job pending", Enum("job-state", 3), "", "pending", ""},
         {"job held", Enum("job-state", 4), "", "pending-hold", ""},
         {"job processing", Enum("job-state", 5), "", "processing", ""},
@@ -143,8 +147,7 @@ TEST(ParseIppReply, TakesTheStateReasonsAndModel) {
          "", "", "M"},
         {"enum of 5 bytes is ignored",
          Attr(IPP_TAG_ENUM, "printer-state", std::string("\x00\x00\x00\x04\x00", 5)), "", "", ""},
-        {"additional value with no name before it", Also(IPP_TAG_KEYWORD, "door-open"), "", "",
-         ""},
+        {"additional value with no name before it", Also(IPP_TAG_KEYWORD, "door-open"), "", "", ""},
         {"additional value of another attribute",
          Attr(IPP_TAG_KEYWORD, "printer-state-reasons", "none") +
              Attr(IPP_TAG_KEYWORD, "printer-type-keywords", "x") +
@@ -168,10 +171,8 @@ TEST(ParseIppReply, TakesTheStateReasonsAndModel) {
          Attr(IPP_TAG_TEXT, "printer-make-and-model", std::string(512, 'm')), "", "", ""},
         {"unknown group delimiter 0x07 is stepped over",
          std::string("\x07", 1) + Enum("printer-state", 3), "Idle", "", ""},
-        {"tag 0x00 stops the walk", std::string("\x00", 1) + Enum("printer-state", 3), "", "",
-         ""},
-        {"tag 0x80 stops the walk", std::string("\x80", 1) + Enum("printer-state", 3), "", "",
-         ""},
+        {"tag 0x00 stops the walk", std::string("\x00", 1) + Enum("printer-state", 3), "", "", ""},
+        {"tag 0x80 stops the walk", std::string("\x80", 1) + Enum("printer-state", 3), "", "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -228,8 +229,8 @@ TEST(ParseIppReply, LengthsThatRunPastTheBodyStopTheWalk) {
                                            std::string("\xFF\xFF\x00\x00\x00\x03", 6)},
         {"value-length one byte too long", std::string("\x23\x00\x0D", 3) + "printer-state" +
                                                std::string("\x00\x05\x00\x00\x00\x03", 6)},
-        {"name-length reaching the value-length", std::string("\x23\x00\x0E", 3) +
-                                                      "printer-state" + std::string("\x00", 1)},
+        {"name-length reaching the value-length",
+         std::string("\x23\x00\x0E", 3) + "printer-state" + std::string("\x00", 1)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -362,12 +363,9 @@ TEST(ReadPrinterReply, ChunkedFollowsVersionAndProxy) {
         DWORD chunked;
     };
     const Case cases[] = {
-        {"HTTP/1.1 200 OK", FALSE, 1},
-        {"HTTP/1.1 200 OK", TRUE, 0},
-        {"HTTP/1.0 200 OK", FALSE, 0},
-        {"HTTP/1.0 200 OK", TRUE, 0},
-        {"HTTP/1.1 404 Not Found", FALSE, 1},
-        {"HTTP/1.1 404 Not Found", TRUE, 0},
+        {"HTTP/1.1 200 OK", FALSE, 1},        {"HTTP/1.1 200 OK", TRUE, 0},
+        {"HTTP/1.0 200 OK", FALSE, 0},        {"HTTP/1.0 200 OK", TRUE, 0},
+        {"HTTP/1.1 404 Not Found", FALSE, 1}, {"HTTP/1.1 404 Not Found", TRUE, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.statusLine << " proxy " << c.useProxy);

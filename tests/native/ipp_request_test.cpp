@@ -15,82 +15,40 @@ namespace {
 
 const char kUri[] = "ipp://10.1.2.3/ipp"; // 18 bytes
 
+// Each attribute reads: value tag, name-length, name, value-length, value.
+// clang-format off
+
 // Print-Job, request-id 7, user "anonymous", printer URI kUri: 218 + 18 bytes.
 const std::string kPrintJobJob7 = BYTES(
-    "\x01\x00"         // version-number 1.0
-    "\x00\x02"         // operation-id: Print-Job
-    "\x00\x00\x00\x07" // request-id 7
-    "\x01"             // operation-attributes-tag
-    "\x47"             // charset
-    "\x00\x12"
-    "attributes-charset"
-    "\x00\x05"
-    "utf-8"
-    "\x48" // naturalLanguage
-    "\x00\x1B"
-    "attributes-natural-language"
-    "\x00\x05"
-    "en-us"
-    "\x45" // uri
-    "\x00\x0B"
-    "printer-uri"
-    "\x00\x12"
-    "ipp://10.1.2.3/ipp"
-    "\x42" // nameWithoutLanguage
-    "\x00\x08"
-    "job-name"
-    "\x00\x0E"
-    "ORVIK_IppJob_7"
-    "\x22" // boolean
-    "\x00\x16"
-    "ipp-attribute-fidelity"
-    "\x00\x01"
-    "\x00" // false
-    "\x42" // nameWithoutLanguage
-    "\x00\x14"
-    "requesting-user-name"
-    "\x00\x09"
-    "anonymous"
-    "\x42" // nameWithoutLanguage
-    "\x00\x0D"
-    "document-name"
-    "\x00\x13"
-    "ORVIK_IppDocument_7"
-    "\x02"  // job-attributes-tag, the group left empty
-    "\x03"); // end-of-attributes-tag
+    "\x01\x00"                                                          // version-number 1.0
+    "\x00\x02"                                                          // operation-id: Print-Job
+    "\x00\x00\x00\x07"                                                  // request-id 7
+    "\x01"                                                              // operation-attributes-tag
+    "\x47" "\x00\x12" "attributes-charset" "\x00\x05" "utf-8"           // charset
+    "\x48" "\x00\x1B" "attributes-natural-language" "\x00\x05" "en-us"  // naturalLanguage
+    "\x45" "\x00\x0B" "printer-uri" "\x00\x12" "ipp://10.1.2.3/ipp"     // uri
+    "\x42" "\x00\x08" "job-name" "\x00\x0E" "ORVIK_IppJob_7"            // nameWithoutLanguage
+    "\x22" "\x00\x16" "ipp-attribute-fidelity" "\x00\x01" "\x00"        // boolean false
+    "\x42" "\x00\x14" "requesting-user-name" "\x00\x09" "anonymous"     // nameWithoutLanguage
+    "\x42" "\x00\x0D" "document-name" "\x00\x13" "ORVIK_IppDocument_7"  // nameWithoutLanguage
+    "\x02"                                                              // job-attributes-tag, empty
+    "\x03");                                                            // end-of-attributes-tag
 
-// Get-Printer-Attributes, request-id 258, user "anonymous", printer URI kUri: 153 + 18 bytes.
+// Get-Printer-Attributes, request-id 258, user "anonymous", printer URI kUri: 153 + 18 bytes,
+// no job group.
 const std::string kGetPrinterAttributes258 = BYTES(
-    "\x01\x00"         // version-number 1.0
-    "\x00\x0B"         // operation-id: Get-Printer-Attributes
-    "\x00\x00\x01\x02" // request-id 258
-    "\x01"             // operation-attributes-tag
-    "\x47"             // charset
-    "\x00\x12"
-    "attributes-charset"
-    "\x00\x05"
-    "utf-8"
-    "\x48" // naturalLanguage
-    "\x00\x1B"
-    "attributes-natural-language"
-    "\x00\x05"
-    "en-us"
-    "\x45" // uri
-    "\x00\x0B"
-    "printer-uri"
-    "\x00\x12"
-    "ipp://10.1.2.3/ipp"
-    "\x42" // nameWithoutLanguage
-    "\x00\x14"
-    "requesting-user-name"
-    "\x00\x09"
-    "anonymous"
-    "\x44" // keyword
-    "\x00\x14"
-    "requested-attributes"
-    "\x00\x03"
-    "all"
-    "\x03"); // end-of-attributes-tag, no job group
+    "\x01\x00"                                                          // version-number 1.0
+    "\x00\x0B"                                                          // Get-Printer-Attributes
+    "\x00\x00\x01\x02"                                                  // request-id 258
+    "\x01"                                                              // operation-attributes-tag
+    "\x47" "\x00\x12" "attributes-charset" "\x00\x05" "utf-8"           // charset
+    "\x48" "\x00\x1B" "attributes-natural-language" "\x00\x05" "en-us"  // naturalLanguage
+    "\x45" "\x00\x0B" "printer-uri" "\x00\x12" "ipp://10.1.2.3/ipp"     // uri
+    "\x42" "\x00\x14" "requesting-user-name" "\x00\x09" "anonymous"     // nameWithoutLanguage
+    "\x44" "\x00\x14" "requested-attributes" "\x00\x03" "all"           // keyword
+    "\x03");                                                            // end-of-attributes-tag
+
+// clang-format on
 
 std::string AsString(const BYTE* bytes, size_t count) {
     return std::string(reinterpret_cast<const char*>(bytes), count);
@@ -98,7 +56,7 @@ std::string AsString(const BYTE* bytes, size_t count) {
 
 // A port and a zero-filled request record, as StartDocPort and the status thread have them.
 class IppRequestTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         port.reset(new PortContext());
         job.reset(new JobContext());
@@ -310,8 +268,8 @@ TEST_F(IppRequestTest, BodiesThatDoNotFitAreRefusedUntouched) {
     BYTE out[PRINT_JOB_REQUEST_BYTES];
     memset(out, 0xEE, sizeof out);
     EXPECT_EQ(0u, BuildPrintJobRequest(job->jobId, job.get(), out, sizeof out));
-    EXPECT_EQ(0u, BuildGetPrinterAttributesRequest(job->jobId, job.get(), out,
-                                                   STATUS_QUERY_BODY_BYTES));
+    EXPECT_EQ(
+        0u, BuildGetPrinterAttributesRequest(job->jobId, job.get(), out, STATUS_QUERY_BODY_BYTES));
     for (BYTE b : out) {
         ASSERT_EQ(0xEE, b);
     }
@@ -351,42 +309,52 @@ TEST(PutIppAttribute, WritesEachKindOfValue) {
         std::string bytes;
     };
     const Case cases[] = {
-        {IPP_TAG_BOOLEAN, "b", &flagTrue, BYTES("\x22\x00\x01"
-                                                "b"
-                                                "\x00\x01\x01")},
-        {IPP_TAG_INTEGER, "i", &number, BYTES("\x21\x00\x01"
-                                              "i"
-                                              "\x00\x04\x01\x02\x03\x04")},
-        {IPP_TAG_ENUM, "e", &number, BYTES("\x23\x00\x01"
-                                           "e"
-                                           "\x00\x04\x01\x02\x03\x04")},
-        {IPP_TAG_TEXT, "t", "hi", BYTES("\x41\x00\x01"
-                                        "t"
-                                        "\x00\x02"
-                                        "hi")},
-        {IPP_TAG_NAME, "n", "", BYTES("\x42\x00\x01"
-                                      "n"
-                                      "\x00\x00")},
-        {IPP_TAG_KEYWORD, "k", "all", BYTES("\x44\x00\x01"
-                                            "k"
-                                            "\x00\x03"
-                                            "all")},
-        {IPP_TAG_URI, "u", "x", BYTES("\x45\x00\x01"
-                                      "u"
-                                      "\x00\x01"
-                                      "x")},
-        {IPP_TAG_CHARSET, "c", "x", BYTES("\x47\x00\x01"
-                                          "c"
-                                          "\x00\x01"
-                                          "x")},
-        {IPP_TAG_LANGUAGE, "l", "x", BYTES("\x48\x00\x01"
-                                           "l"
-                                           "\x00\x01"
-                                           "x")},
-        {IPP_TAG_MIME_TYPE, "m", "x", BYTES("\x49\x00\x01"
-                                            "m"
-                                            "\x00\x01"
-                                            "x")},
+        {IPP_TAG_BOOLEAN, "b", &flagTrue,
+         BYTES("\x22\x00\x01"
+               "b"
+               "\x00\x01\x01")},
+        {IPP_TAG_INTEGER, "i", &number,
+         BYTES("\x21\x00\x01"
+               "i"
+               "\x00\x04\x01\x02\x03\x04")},
+        {IPP_TAG_ENUM, "e", &number,
+         BYTES("\x23\x00\x01"
+               "e"
+               "\x00\x04\x01\x02\x03\x04")},
+        {IPP_TAG_TEXT, "t", "hi",
+         BYTES("\x41\x00\x01"
+               "t"
+               "\x00\x02"
+               "hi")},
+        {IPP_TAG_NAME, "n", "",
+         BYTES("\x42\x00\x01"
+               "n"
+               "\x00\x00")},
+        {IPP_TAG_KEYWORD, "k", "all",
+         BYTES("\x44\x00\x01"
+               "k"
+               "\x00\x03"
+               "all")},
+        {IPP_TAG_URI, "u", "x",
+         BYTES("\x45\x00\x01"
+               "u"
+               "\x00\x01"
+               "x")},
+        {IPP_TAG_CHARSET, "c", "x",
+         BYTES("\x47\x00\x01"
+               "c"
+               "\x00\x01"
+               "x")},
+        {IPP_TAG_LANGUAGE, "l", "x",
+         BYTES("\x48\x00\x01"
+               "l"
+               "\x00\x01"
+               "x")},
+        {IPP_TAG_MIME_TYPE, "m", "x",
+         BYTES("\x49\x00\x01"
+               "m"
+               "\x00\x01"
+               "x")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.tag));

@@ -20,7 +20,9 @@ struct SplitCase {
     const char* path; // expected path
 };
 
-void PrintTo(const SplitCase& c, std::ostream* os) { *os << "'" << c.uri << "'"; }
+void PrintTo(const SplitCase& c, std::ostream* os) {
+    *os << "'" << c.uri << "'";
+}
 
 class SplitPrinterUriTest : public testing::TestWithParam<SplitCase> {};
 
@@ -86,7 +88,7 @@ TEST(SplitPrinterUri, NullTextIsRefused) {
 
 // A URI whose parts do not fit is refused whole: no destination is written, none is cut.
 class SplitLimitsTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         strcpy(host_, HOST_BEFORE);
         strcpy(path_, PATH_BEFORE);
@@ -157,7 +159,9 @@ struct ValidatorCase {
     BOOL valid;
 };
 
-void PrintTo(const ValidatorCase& c, std::ostream* os) { *os << "'" << c.text << "'"; }
+void PrintTo(const ValidatorCase& c, std::ostream* os) {
+    *os << "'" << c.text << "'";
+}
 
 class HostNameTest : public testing::TestWithParam<ValidatorCase> {};
 TEST_P(HostNameTest, Judges) {
@@ -165,28 +169,26 @@ TEST_P(HostNameTest, Judges) {
 }
 INSTANTIATE_TEST_SUITE_P(
     Cases, HostNameTest,
-    testing::Values(ValidatorCase{"lp1", TRUE}, ValidatorCase{"10.1.2.3", TRUE},
-                    ValidatorCase{"0x0a.1.2.3", TRUE}, ValidatorCase{"lp1.1.2.3.4.5", TRUE},
-                    ValidatorCase{"...", TRUE}, ValidatorCase{"-", TRUE},
-                    ValidatorCase{"255.255.255.255", TRUE}, ValidatorCase{"a..b", TRUE},
-                    ValidatorCase{"0x", TRUE}, ValidatorCase{"0xff.0XFF", TRUE},
-                    // Leading zeros count for nothing.
-                    ValidatorCase{"0000000000000255.1", TRUE},
-                    ValidatorCase{"0x00000000000000ff", TRUE},
-                    // Digits after the first label with a letter are passed over.
-                    ValidatorCase{"lp1.999", TRUE}, ValidatorCase{"1.2.3.lp.99999", TRUE},
-                    ValidatorCase{"", FALSE}, ValidatorCase{"10.1.2.256", FALSE},
-                    ValidatorCase{"1.2.3.4.5", FALSE}, ValidatorCase{"999", FALSE},
-                    ValidatorCase{"12345.lp", FALSE}, ValidatorCase{"0X1FF.1", FALSE},
-                    ValidatorCase{"lp1.0x1ff", FALSE},
-                    ValidatorCase{"a.b.c.d.0x1.0x2.0x3.0x4.0x5", FALSE},
-                    ValidatorCase{"lp1_a", FALSE}, ValidatorCase{"lp1:80", FALSE},
-                    ValidatorCase{"lp 1", FALSE}, ValidatorCase{"l\xe9p", FALSE},
-                    // True values: these wrap to small numbers in 32 bits.
-                    ValidatorCase{"4294967296", FALSE}, ValidatorCase{"4294967297.1", FALSE},
-                    ValidatorCase{"99999999999999999999999", FALSE},
-                    ValidatorCase{"0x100000001", FALSE},
-                    ValidatorCase{"0xffffffffffffffffffff01", FALSE}));
+    testing::Values(
+        ValidatorCase{"lp1", TRUE}, ValidatorCase{"10.1.2.3", TRUE},
+        ValidatorCase{"0x0a.1.2.3", TRUE}, ValidatorCase{"lp1.1.2.3.4.5", TRUE},
+        ValidatorCase{"...", TRUE}, ValidatorCase{"-", TRUE},
+        ValidatorCase{"255.255.255.255", TRUE}, ValidatorCase{"a..b", TRUE},
+        ValidatorCase{"0x", TRUE}, ValidatorCase{"0xff.0XFF", TRUE},
+        // Leading zeros count for nothing.
+        ValidatorCase{"0000000000000255.1", TRUE}, ValidatorCase{"0x00000000000000ff", TRUE},
+        // Digits after the first label with a letter are passed over.
+        ValidatorCase{"lp1.999", TRUE}, ValidatorCase{"1.2.3.lp.99999", TRUE},
+        ValidatorCase{"", FALSE}, ValidatorCase{"10.1.2.256", FALSE},
+        ValidatorCase{"1.2.3.4.5", FALSE}, ValidatorCase{"999", FALSE},
+        ValidatorCase{"12345.lp", FALSE}, ValidatorCase{"0X1FF.1", FALSE},
+        ValidatorCase{"lp1.0x1ff", FALSE}, ValidatorCase{"a.b.c.d.0x1.0x2.0x3.0x4.0x5", FALSE},
+        ValidatorCase{"lp1_a", FALSE}, ValidatorCase{"lp1:80", FALSE}, ValidatorCase{"lp 1", FALSE},
+        ValidatorCase{"l\xe9p", FALSE},
+        // True values: these wrap to small numbers in 32 bits.
+        ValidatorCase{"4294967296", FALSE}, ValidatorCase{"4294967297.1", FALSE},
+        ValidatorCase{"99999999999999999999999", FALSE}, ValidatorCase{"0x100000001", FALSE},
+        ValidatorCase{"0xffffffffffffffffffff01", FALSE}));
 
 TEST(IsValidHostName, TakesTextsUpTo1023Characters) {
     std::string name(1023, 'a');
@@ -229,19 +231,21 @@ class PortTextTest : public testing::TestWithParam<ValidatorCase> {};
 TEST_P(PortTextTest, Judges) {
     EXPECT_EQ(GetParam().valid, IsValidPortText(GetParam().text)) << GetParam().text;
 }
-INSTANTIATE_TEST_SUITE_P(
-    Cases, PortTextTest,
-    testing::Values(ValidatorCase{"0", TRUE}, ValidatorCase{"8080", TRUE},
-                    ValidatorCase{"00080", TRUE}, ValidatorCase{"65535", TRUE},
-                    ValidatorCase{"0000000000000000000065535", TRUE}, ValidatorCase{"", FALSE},
-                    ValidatorCase{"65536", FALSE}, ValidatorCase{"+80", FALSE},
-                    ValidatorCase{" 80", FALSE}, ValidatorCase{"80 ", FALSE},
-                    ValidatorCase{"-1", FALSE}, ValidatorCase{"8o", FALSE},
-                    ValidatorCase{"99999999999", FALSE},
-                    // 4294967376 is 80 once wrapped to 32 bits.
-                    ValidatorCase{"4294967376", FALSE}));
+INSTANTIATE_TEST_SUITE_P(Cases, PortTextTest,
+                         testing::Values(ValidatorCase{"0", TRUE}, ValidatorCase{"8080", TRUE},
+                                         ValidatorCase{"00080", TRUE}, ValidatorCase{"65535", TRUE},
+                                         ValidatorCase{"0000000000000000000065535", TRUE},
+                                         ValidatorCase{"", FALSE}, ValidatorCase{"65536", FALSE},
+                                         ValidatorCase{"+80", FALSE}, ValidatorCase{" 80", FALSE},
+                                         ValidatorCase{"80 ", FALSE}, ValidatorCase{"-1", FALSE},
+                                         ValidatorCase{"8o", FALSE},
+                                         ValidatorCase{"99999999999", FALSE},
+                                         // 4294967376 is 80 once wrapped to 32 bits.
+                                         ValidatorCase{"4294967376", FALSE}));
 
-TEST(IsValidPortText, NullIsInvalid) { EXPECT_FALSE(IsValidPortText(nullptr)); }
+TEST(IsValidPortText, NullIsInvalid) {
+    EXPECT_FALSE(IsValidPortText(nullptr));
+}
 
 TEST(FormatProxyUrl, WritesServerAndPort) {
     char dst[64];
@@ -279,8 +283,7 @@ TEST(FormatAbsoluteRequestUri, RefusesWhatDoesNotFit) {
     // A host of 1,000 and a path of 30 characters: longer than a request-URI may be.
     std::string host(1000, 'h');
     std::string path = "/" + std::string(29, 'p');
-    EXPECT_EQ(-1,
-              FormatAbsoluteRequestUri(dst, sizeof dst, host.c_str(), 631, path.c_str()));
+    EXPECT_EQ(-1, FormatAbsoluteRequestUri(dst, sizeof dst, host.c_str(), 631, path.c_str()));
     EXPECT_STREQ("", dst);
     char exact[24];
     EXPECT_EQ(23, FormatAbsoluteRequestUri(exact, sizeof exact, "10.1.2.3", 631, "/ipp"));

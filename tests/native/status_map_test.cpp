@@ -109,8 +109,8 @@ TEST(CheckIppStatus, Table) {
     };
     for (MonitorFlavor flavor : kFlavors) {
         for (const Case& c : cases) {
-            SCOPED_TRACE(testing::Message() << FlavorName(flavor) << " IPP 0x" << std::hex
-                                            << c.status);
+            SCOPED_TRACE(testing::Message()
+                         << FlavorName(flavor) << " IPP 0x" << std::hex << c.status);
             DWORD message = 0xdeadbeef;
             DWORD error = 0xdeadbeef;
             EXPECT_EQ(c.result, CheckIppStatusFor(flavor, c.status, &message, &error));
@@ -126,10 +126,10 @@ TEST(IppStatusToError, ListedCodes) {
         DWORD error;
     };
     const Case cases[] = {
-        {0x0400, 1803},   {0x0401, 1053},   {0x0402, 1053}, {0x0403, 1053}, {0x0404, 1053},
-        {0x0405, 1053},   {0x0406, 1200},   {0x0407, 0xC000}, {0x0408, 0xC000}, {0x0409, 0xC000},
-        {0x040A, 11},     {0x0500, 1803},   {0x0501, 1803}, {0x0502, 1201}, {0x0503, 170},
-        {0x0504, 170},    {0x0505, 170},    {0x0506, 170},  {0x0507, 170},  {0x0508, 0xC000},
+        {0x0400, 1803}, {0x0401, 1053}, {0x0402, 1053},   {0x0403, 1053},   {0x0404, 1053},
+        {0x0405, 1053}, {0x0406, 1200}, {0x0407, 0xC000}, {0x0408, 0xC000}, {0x0409, 0xC000},
+        {0x040A, 11},   {0x0500, 1803}, {0x0501, 1803},   {0x0502, 1201},   {0x0503, 170},
+        {0x0504, 170},  {0x0505, 170},  {0x0506, 170},    {0x0507, 170},    {0x0508, 0xC000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "0x" << std::hex << c.status);
@@ -149,8 +149,8 @@ TEST(IppStatusToError, UnlistedErrorCodesFail) {
     for (LONG status = 0x0400; status <= 0x05FF; ++status) {
         DWORD error = IppStatusToError(status);
         ASSERT_NE(0u, error) << std::hex << status;
-        bool listed = (status >= 0x0400 && status <= 0x040A) ||
-                      (status >= 0x0500 && status <= 0x0508);
+        bool listed =
+            (status >= 0x0400 && status <= 0x040A) || (status >= 0x0500 && status <= 0x0508);
         if (!listed) {
             ASSERT_EQ(static_cast<DWORD>(ERROR_MONITOR_IPP), error) << std::hex << status;
         }
