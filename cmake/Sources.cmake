@@ -50,4 +50,16 @@ set(PLATFORM_FREE_TEST_SOURCES
     tests/native/status_map_test.cpp
 )
 
+# setup/: nimsetup.exe, the port setup program (Windows 95/98, narrow interfaces).
+set(SETUP_SOURCES
+    setup/app_frame.cpp
+    setup/setup_application.cpp
+    setup/nimsetup.rc
+)
+
+# uninstall/: nimuninst.dll, the uninstall port-in-use check.
+set(UNINSTALL_SOURCES
+    uninstall/uninstall_check.cpp
+)
+
 set(NIMBREL_WARNINGS -Wall -Wextra -Werror)

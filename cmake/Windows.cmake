@@ -33,6 +33,10 @@ endfunction()
 nimbrel_add_monitor(nimmonnt OFF)
 nimbrel_add_monitor(nimmon9x ON)
 
+# The two companions of the monitors.
+include(${PROJECT_SOURCE_DIR}/setup/Windows.cmake)
+include(${PROJECT_SOURCE_DIR}/uninstall/Windows.cmake)
+
 if(NIMBREL_COMPILE_CHECK_ONLY OR NOT NIMBREL_TESTS)
     return()
 endif()
@@ -49,9 +53,10 @@ target_compile_options(gtest PUBLIC -include ${PROJECT_SOURCE_DIR}/tests/support
 enable_testing()
 
 # A test program run under Wine, each run in a fresh prefix (tests/tools/wine-run); PEERS names
-# the loopback peers it needs (tests/tools/with-peers: --fake, --ippeve, --proxy).
+# the loopback peers it needs (tests/tools/with-peers: --fake, --ippeve, --proxy); DISPLAY runs
+# it under an X display of its own (tests/tools/with-display).
 function(nimbrel_add_wine_test name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ARGS;PEERS" ${ARGN})
+    cmake_parse_arguments(ARG "DISPLAY" "" "SOURCES;LIBS;ARGS;PEERS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
     target_compile_options(${name} PRIVATE ${NIMBREL_WARNINGS})
@@ -60,6 +65,9 @@ function(nimbrel_add_wine_test name)
     set(command ${PROJECT_SOURCE_DIR}/tests/tools/wine-run $<TARGET_FILE:${name}> ${ARG_ARGS})
     if(ARG_PEERS)
         set(command ${PROJECT_SOURCE_DIR}/tests/tools/with-peers ${ARG_PEERS} -- ${command})
+    endif()
+    if(ARG_DISPLAY) # the program shows windows: give it an X display of its own
+        set(command ${PROJECT_SOURCE_DIR}/tests/tools/with-display ${command})
     endif()
     add_test(NAME wine.${name} COMMAND ${command})
 endfunction()

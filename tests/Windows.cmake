@@ -34,8 +34,20 @@ nimbrel_add_wine_test(host9x_tests
     ARGS $<TARGET_FILE:nimmon9x>)
 add_dependencies(host9x_tests nimmon9x)
 
+# The uninstall check: nimuninst.dll called by our uninstaller host against the NT monitor's
+# ports and printers made by Wine's spooler. Its message boxes are real windows.
+nimbrel_add_wine_test(uninstall_tests
+    SOURCES tests/uninstall/uninstall_check_test.cpp
+            tests/support/dialog_watch.cpp
+            tests/support/screenshot.cpp
+            tests/support/spooler_install.cpp
+    LIBS uninstaller_host winspool user32 advapi32
+    ARGS $<TARGET_FILE:nimuninst> $<TARGET_FILE:nimmonnt>
+    DISPLAY)
+add_dependencies(uninstall_tests nimuninst nimmonnt)
+
 # Each DLL imports only Windows' own libraries.
-foreach(dll nimmonnt nimmon9x)
+foreach(dll nimmonnt nimmon9x nimuninst)
     add_test(NAME imports.${dll}
              COMMAND ${PROJECT_SOURCE_DIR}/tests/tools/check-imports ${CMAKE_OBJDUMP}
                      $<TARGET_FILE:${dll}>)

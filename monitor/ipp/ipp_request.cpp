@@ -119,7 +119,9 @@ size_t BuildRequest(WORD operation, DWORD requestId, const AttributeSpec* attrib
     *at++ = IPP_VERSION_MAJOR;
     *at++ = IPP_VERSION_MINOR;
     at = PutWord(at, operation);
-    at = PutDword(at, requestId);
+    // IPP request-ids run from 1; a printer refuses 0 as a bad request. Wine's spooler starts
+    // every document with job id 0, so that id goes out as 1.
+    at = PutDword(at, requestId != 0 ? requestId : 1);
     *at++ = IPP_TAG_OPERATION;
     for (size_t i = 0; i < attributeCount; ++i) {
         size_t room = outBytes - static_cast<size_t>(at - out);

@@ -14,8 +14,10 @@
 #define URI_AUTHORITY_MAX_CHARS 1023
 
 // Splits "scheme://authority/path". Destinations are written only as the split finds their
-// parts; one that is not written keeps what the caller put there. Returns FALSE when the text
-// holds no "//" (nothing written) or when a part cannot be held (see printer_uri.cpp).
+// parts; one that is not written keeps what the caller put there. A null destination is not
+// wanted (InitPostRequest needs no path). Returns FALSE, with nothing written, when the text
+// holds no "//", when the authority has URI_AUTHORITY_MAX_CHARS + 1 characters or more, when the
+// host or the path is longer than its destination, or when the authority is colons only.
 BOOL SplitPrinterUri(const char* uri, char* host, size_t hostBytes, LONG* port, char* path,
                      size_t pathBytes);
 

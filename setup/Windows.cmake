@@ -1,0 +1,1 @@
+# (setup program: being written)
