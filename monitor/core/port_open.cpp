@@ -5,6 +5,7 @@
 #include "monitor/core/job_list.h"
 #include "monitor/core/monitor_globals.h"
 #include "monitor/core/port_entries.h"
+#include "monitor/core/port_open.h"
 #include "monitor/core/port_settings.h"
 #include "monitor/core/clock.h"
 #include "monitor/core/text.h"
@@ -17,6 +18,10 @@ const DWORD STATUS_THREAD_STACK_BYTES = 16384;
 // How often ClosePort looks whether the status thread has ended.
 const DWORD CLOSE_POLL_MS = 500;
 
+StatusThreadCreator g_createThread = CreateThread;
+
+StatusThreadCreator ThreadCreator() { return __atomic_load_n(&g_createThread, __ATOMIC_ACQUIRE); }
+
 // Starts the port's status thread. When the event or the thread cannot be made the port works
 // without one: wakeEvent stays null, so ClosePort does not wait for a thread that never ran.
 void StartStatusThread(PortContext* port) {
@@ -26,8 +31,8 @@ void StartStatusThread(PortContext* port) {
     }
     StoreSharedHandle(&port->wakeEvent, event);
     DWORD threadId = 0;
-    HANDLE thread = CreateThread(nullptr, STATUS_THREAD_STACK_BYTES, StatusThread, port, 0,
-                                 &threadId);
+    HANDLE thread = ThreadCreator()(nullptr, STATUS_THREAD_STACK_BYTES, StatusThread, port, 0,
+                                    &threadId);
     if (thread == nullptr) {
         StoreSharedHandle(&port->wakeEvent, nullptr);
         CloseHandle(event);
@@ -38,6 +43,11 @@ void StartStatusThread(PortContext* port) {
 }
 
 } // namespace
+
+StatusThreadCreator StatusThreadCreatorInstall(StatusThreadCreator creator) {
+    return __atomic_exchange_n(&g_createThread, creator ? creator : CreateThread,
+                               __ATOMIC_ACQ_REL);
+}
 
 BOOL WINAPI OpenPort(LPTSTR portName, PHANDLE handle) {
     if (handle == nullptr) {

@@ -24,7 +24,6 @@ typedef int32_t LONG;
 typedef void* HANDLE;
 typedef uintptr_t SOCKET;
 typedef char CHAR;
-typedef CHAR TCHAR;
 typedef wchar_t WCHAR;
 typedef BYTE* LPBYTE;
 
@@ -35,7 +34,14 @@ typedef BYTE* LPBYTE;
 
 #define INVALID_SOCKET ((SOCKET)~(uintptr_t)0)
 
-#ifndef TEXT
+// TCHAR follows UNICODE as on Windows. Natively it is narrow, except where a fuzz target
+// builds a TCHAR-neutral piece wide as well (its WCHAR is 4 bytes here, not 2).
+#ifdef UNICODE
+typedef WCHAR TCHAR;
+#define NIMBREL_WIDE_TEXT(s) L##s
+#define TEXT(s) NIMBREL_WIDE_TEXT(s)
+#else
+typedef CHAR TCHAR;
 #define TEXT(s) s
 #endif
 
@@ -66,6 +72,9 @@ DWORD GetLastError(void);
 #endif
 #ifndef ERROR_OPEN_FAILED
 #define ERROR_OPEN_FAILED 110L
+#endif
+#ifndef ERROR_INVALID_PARAMETER
+#define ERROR_INVALID_PARAMETER 87L
 #endif
 #ifndef ERROR_INSUFFICIENT_BUFFER
 #define ERROR_INSUFFICIENT_BUFFER 122L

@@ -164,6 +164,14 @@ TEST_F(IppRequestTest, RequestIdIsBigEndian) {
     EXPECT_EQ(BYTES("\x12\x34\x56\x78"), GetPrinterAttributes(0x12345678).substr(4, 4));
 }
 
+// Wine's spooler starts every document with job id 0; printers refuse request-id 0.
+TEST_F(IppRequestTest, RequestIdZeroGoesOutAsOne) {
+    Prepare(kUri, 0, "anonymous");
+    EXPECT_EQ(BYTES("\x00\x00\x00\x01"), PrintJob().substr(4, 4));
+    EXPECT_EQ(BYTES("\x00\x00\x00\x01"), GetPrinterAttributes(0).substr(4, 4));
+    EXPECT_STREQ("ORVIK_IppJob_0", job->ippJobName); // the names keep the spooler's id
+}
+
 TEST_F(IppRequestTest, LongPrinterUriHasATwoByteLength) {
     std::string uri = "ipp://printer.example/" + std::string(300 - 22, 'p');
     ASSERT_EQ(300u, uri.size());

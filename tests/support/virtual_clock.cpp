@@ -8,6 +8,11 @@ INIT_ONCE g_once = INIT_ONCE_STATIC_INIT;
 uint64_t g_nowMs = 0;
 DWORD g_realSlice = 20;
 DWORD g_socketTimeout = 300;
+DWORD g_readableSlice = 0; // 0: the real slice
+bool g_hold = false;
+HANDLE g_releases = nullptr; // semaphore: one count per released object wait
+// Bound of a held wait in real time.
+const DWORD HOLD_LIMIT_MS = 60000;
 std::vector<DWORD> g_sleeps;
 std::vector<DWORD> g_objectWaits;
 std::vector<DWORD> g_readableWaits;
@@ -45,11 +50,21 @@ DWORD VirtualNowSeconds() {
 }
 
 DWORD VirtualWaitObject(HANDLE handle, DWORD ms) {
+    bool hold;
+    HANDLE releases;
     {
         Guard guard;
         g_objectWaits.push_back(ms);
+        hold = g_hold;
+        releases = g_releases;
     }
-    if (WaitForSingleObject(handle, RealSlice(ms)) == WAIT_OBJECT_0) {
+    if (hold && releases != nullptr) {
+        // The handle first: a signal that comes with a release is still seen as a signal.
+        HANDLE both[2] = {handle, releases};
+        if (WaitForMultipleObjects(2, both, FALSE, HOLD_LIMIT_MS) == WAIT_OBJECT_0) {
+            return WAIT_OBJECT_0;
+        }
+    } else if (WaitForSingleObject(handle, RealSlice(ms)) == WAIT_OBJECT_0) {
         return WAIT_OBJECT_0;
     }
     Guard guard;
@@ -62,7 +77,12 @@ int VirtualWaitReadable(SOCKET socket, DWORD ms) {
         Guard guard;
         g_readableWaits.push_back(ms);
     }
-    int ready = ClockReal()->waitReadable(socket, RealSlice(ms));
+    DWORD slice;
+    {
+        Guard guard;
+        slice = g_readableSlice != 0 ? (ms < g_readableSlice ? ms : g_readableSlice) : 0;
+    }
+    int ready = ClockReal()->waitReadable(socket, slice != 0 ? slice : RealSlice(ms));
     if (ready == 0) {
         Guard guard;
         g_nowMs += ms;
@@ -86,6 +106,12 @@ void Install() {
         g_nowMs = 0;
         g_realSlice = 20;
         g_socketTimeout = 300;
+        g_readableSlice = 0;
+        g_hold = false;
+        if (g_releases != nullptr) {
+            CloseHandle(g_releases); // releases left over from an earlier test
+        }
+        g_releases = CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF, nullptr);
         g_sleeps.clear();
         g_objectWaits.clear();
         g_readableWaits.clear();
@@ -93,7 +119,11 @@ void Install() {
     ClockInstall(&kVirtualClock);
 }
 
-void Remove() { ClockInstall(nullptr); }
+void Remove() {
+    ClockInstall(nullptr);
+    Guard guard;
+    g_hold = false;
+}
 
 uint64_t NowMs() {
     Guard guard;
@@ -128,6 +158,43 @@ void SetRealSlice(DWORD ms) {
 void SetSocketTimeout(DWORD ms) {
     Guard guard;
     g_socketTimeout = ms;
+}
+
+void SetReadableRealSlice(DWORD ms) {
+    Guard guard;
+    g_readableSlice = ms;
+}
+
+void HoldObjectWaits(bool hold) {
+    Guard guard;
+    g_hold = hold;
+}
+
+void ReleaseObjectWaits(int count) {
+    HANDLE releases;
+    {
+        Guard guard;
+        releases = g_releases;
+    }
+    if (releases != nullptr && count > 0) {
+        ReleaseSemaphore(releases, count, nullptr);
+    }
+}
+
+bool WaitForObjectWaits(size_t count, DWORD realTimeoutMs) {
+    ULONGLONG deadline = GetTickCount64() + realTimeoutMs;
+    for (;;) {
+        {
+            Guard guard;
+            if (g_objectWaits.size() >= count) {
+                return true;
+            }
+        }
+        if (GetTickCount64() >= deadline) {
+            return false;
+        }
+        Sleep(2);
+    }
 }
 
 } // namespace virtual_clock

@@ -190,7 +190,8 @@ protected:
             EXPECT_FALSE(box.owned);
             EXPECT_EQ(1, box.buttonCount); // MB_OK
             EXPECT_TRUE(box.hasIcon);
-            EXPECT_EQ(LoadIconW(nullptr, IDI_HAND), box.icon); // MB_ICONERROR
+            // MB_ICONERROR: the system stop icon (IDI_HAND).
+            EXPECT_EQ(LoadIconW(nullptr, MAKEINTRESOURCEW(32513)), box.icon);
             texts.push_back(box.text);
         }
         return texts;
