@@ -6,10 +6,16 @@ option(NIMBREL_FUZZ "Build the libFuzzer targets (clang)" OFF)
 set(NIMBREL_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all
                      -fno-omit-frame-pointer)
 
-add_library(monitor_portable STATIC ${MONITOR_PLATFORM_FREE_SOURCES})
-target_include_directories(monitor_portable PUBLIC ${PROJECT_SOURCE_DIR})
-target_compile_options(monitor_portable PUBLIC ${NIMBREL_WARNINGS} ${NIMBREL_SANITIZE} -g)
-target_link_options(monitor_portable PUBLIC ${NIMBREL_SANITIZE})
+# The platform-free code as each monitor build compiles it (the 9x build differs in a few
+# capacities and its User-Agent line).
+foreach(flavor nt 9x)
+    add_library(monitor_portable_${flavor} STATIC ${MONITOR_PLATFORM_FREE_SOURCES})
+    target_include_directories(monitor_portable_${flavor} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_compile_options(monitor_portable_${flavor} PUBLIC ${NIMBREL_WARNINGS} ${NIMBREL_SANITIZE} -g)
+    target_link_options(monitor_portable_${flavor} PUBLIC ${NIMBREL_SANITIZE})
+endforeach()
+target_compile_definitions(monitor_portable_9x PUBLIC NIMBREL_9X)
+add_library(monitor_portable ALIAS monitor_portable_nt)
 
 if(NIMBREL_TESTS)
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -18,11 +24,14 @@ if(NIMBREL_TESTS)
     target_compile_options(gtest PRIVATE -Wno-error)
 
     enable_testing()
-    add_executable(platform_free_tests ${PLATFORM_FREE_TEST_SOURCES} tests/native/main.cpp)
-    target_link_libraries(platform_free_tests PRIVATE monitor_portable gtest)
-    add_test(NAME native.platform_free_tests COMMAND platform_free_tests)
-    set_tests_properties(native.platform_free_tests PROPERTIES
-                         ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1")
+    foreach(flavor nt 9x)
+        add_executable(platform_free_tests_${flavor} ${PLATFORM_FREE_TEST_SOURCES}
+                       tests/native/main.cpp)
+        target_link_libraries(platform_free_tests_${flavor} PRIVATE monitor_portable_${flavor} gtest)
+        add_test(NAME native.platform_free_tests_${flavor} COMMAND platform_free_tests_${flavor})
+        set_tests_properties(native.platform_free_tests_${flavor} PROPERTIES ENVIRONMENT
+                             "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1")
+    endforeach()
 
     # The network peers the Windows tests use, checked on their own.
     find_package(Python3 COMPONENTS Interpreter REQUIRED)

@@ -4,6 +4,7 @@
 set(MONITOR_PLATFORM_FREE_SOURCES
     # monitor/core
     monitor/core/text.cpp
+    monitor/core/port_info_pack.cpp
     # monitor/transport
     monitor/transport/printer_uri.cpp
     monitor/transport/http_request.cpp
@@ -40,6 +41,7 @@ set(MONITOR_WINDOWS_SOURCES
 set(PLATFORM_FREE_TEST_SOURCES
     # monitor/core
     tests/native/text_test.cpp
+    tests/native/port_info_pack_test.cpp
     # monitor/transport
     tests/native/printer_uri_test.cpp
     tests/native/http_request_test.cpp
