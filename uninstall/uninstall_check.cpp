@@ -51,7 +51,9 @@ private:
     HKEY key_ = nullptr;
 };
 
-void ShowError(const char* text) { MessageBoxA(nullptr, text, MESSAGE_CAPTION, MB_ICONERROR); }
+void ShowError(const char* text) {
+    MessageBoxA(nullptr, text, MESSAGE_CAPTION, MB_ICONERROR);
+}
 
 // The subkey enumeration of the walk. Only ERROR_SUCCESS yields a name; ERROR_NO_MORE_ITEMS and
 // every other failure end the list, since a failure that repeats for every index (a key deleted
@@ -81,8 +83,8 @@ LONG CheckPortAgainstPrinters(WalkBuffers* buffers) {
     }
     for (DWORD index = 0; NextSubkeyName(printers.get(), index, buffers->printerName); ++index) {
         OpenKey printer;
-        int length = snprintf(buffers->printerPath, WALK_BUFFER_SIZE, "%s\\%s",
-                              PRINTERS_KEY_PATH, buffers->printerName);
+        int length = snprintf(buffers->printerPath, WALK_BUFFER_SIZE, "%s\\%s", PRINTERS_KEY_PATH,
+                              buffers->printerName);
         // A path that does not fit would name another key: count it as a key that cannot be
         // opened.
         if (length < 0 || static_cast<DWORD>(length) >= WALK_BUFFER_SIZE ||
@@ -126,6 +128,10 @@ LONG CheckPortsInUse() {
 
 } // namespace
 
-extern "C" LONG WINAPI UninstInitialize(void) { return CheckPortsInUse(); }
+extern "C" LONG WINAPI UninstInitialize(void) {
+    return CheckPortsInUse();
+}
 
-extern "C" LONG WINAPI UninstUnInitialize(void) { return UNINST_MAY_REMOVE; }
+extern "C" LONG WINAPI UninstUnInitialize(void) {
+    return UNINST_MAY_REMOVE;
+}

@@ -4,8 +4,7 @@ namespace {
 typedef LONG(WINAPI* UninstEntryFn)(void);
 
 UninstEntryFn FindEntry(HMODULE module, const char* name) {
-    return reinterpret_cast<UninstEntryFn>(
-        reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return reinterpret_cast<UninstEntryFn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 } // namespace
 

@@ -19,7 +19,8 @@ namespace {
 const char* g_uninstDll = nullptr;
 const char* g_monitorDll = nullptr;
 
-const wchar_t MONITOR_KEY[] = L"System\\CurrentControlSet\\Control\\Print\\Monitors\\ORVIK IPP Port";
+const wchar_t MONITOR_KEY[] =
+    L"System\\CurrentControlSet\\Control\\Print\\Monitors\\ORVIK IPP Port";
 const wchar_t PORTS_KEY[] =
     L"System\\CurrentControlSet\\Control\\Print\\Monitors\\ORVIK IPP Port\\Ports";
 const wchar_t PRINTERS_KEY[] = L"System\\CurrentControlSet\\Control\\Print\\Printers";
@@ -36,9 +37,9 @@ const wchar_t MESSAGE_KEY[] = L"Cannot Open Registry.";
 const wchar_t MESSAGE_PRINTER[] = L"Cannot Open Registry";
 const wchar_t MESSAGE_IN_USE[] = L"ORVIK IPP Port is in use.Please Check Printer Port.";
 
-struct PrinterSpec {
+struct PrinterEntry {
     const wchar_t* name;
-    const wchar_t* port; // what the spooler is given
+    const wchar_t* port;       // what the spooler is given
     const wchar_t* storedPort; // nullptr: as the spooler stored it; else written over it
 };
 
@@ -73,8 +74,8 @@ std::wstring PrinterKeyPath(const wchar_t* printer) {
 void MakeDeadLink(const std::wstring& path) {
     HKEY link = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
-                              REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS, nullptr, &link, nullptr));
+              RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                              KEY_ALL_ACCESS, nullptr, &link, nullptr));
     ASSERT_EQ(ERROR_SUCCESS,
               RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
                              reinterpret_cast<const BYTE*>(MISSING_TARGET),
@@ -90,8 +91,8 @@ void DeleteLink(const std::wstring& path) {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
     HKEY link = nullptr;
     if (ntDeleteKey != nullptr &&
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK,
-                      KEY_ALL_ACCESS, &link) == ERROR_SUCCESS) {
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS,
+                      &link) == ERROR_SUCCESS) {
         ntDeleteKey(link);
         RegCloseKey(link);
     }
@@ -136,31 +137,30 @@ protected:
 
     // A printer made by the spooler on PORT; its "Port" value then written over when asked (a
     // pooled printer keeps a list of ports there).
-    void AddPrinter(const PrinterSpec& spec) {
+    void AddPrinter(const PrinterEntry& entry) {
         PRINTER_INFO_2W info{};
-        info.pPrinterName = const_cast<LPWSTR>(spec.name);
-        info.pPortName = const_cast<LPWSTR>(spec.port);
+        info.pPrinterName = const_cast<LPWSTR>(entry.name);
+        info.pPortName = const_cast<LPWSTR>(entry.port);
         info.pPrintProcessor = const_cast<LPWSTR>(L"winprint");
         info.pDatatype = const_cast<LPWSTR>(L"RAW");
         info.Attributes = PRINTER_ATTRIBUTE_LOCAL;
         HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
-        ASSERT_NE(nullptr, printer) << "AddPrinterW on " << testing::PrintToString(spec.port)
+        ASSERT_NE(nullptr, printer) << "AddPrinterW on " << testing::PrintToString(entry.port)
                                     << ", error " << GetLastError();
         ClosePrinter(printer);
-        printers_.push_back(spec.name);
+        printers_.push_back(entry.name);
 
         // The spooler keeps the printer where the uninstall check looks for it.
         HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyW(HKEY_LOCAL_MACHINE, PrinterKeyPath(spec.name).c_str(),
-                                             &key));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegOpenKeyW(HKEY_LOCAL_MACHINE, PrinterKeyPath(entry.name).c_str(), &key));
         wchar_t stored[512] = L"";
         DWORD size = sizeof stored - sizeof(wchar_t);
         RegQueryValueExW(key, L"Port", nullptr, nullptr, reinterpret_cast<BYTE*>(stored), &size);
-        EXPECT_STREQ(spec.port, stored);
-        if (spec.storedPort != nullptr) {
-            RegSetValueExW(key, L"Port", 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>(spec.storedPort),
-                           static_cast<DWORD>((lstrlenW(spec.storedPort) + 1) * sizeof(wchar_t)));
+        EXPECT_STREQ(entry.port, stored);
+        if (entry.storedPort != nullptr) {
+            RegSetValueExW(key, L"Port", 0, REG_SZ, reinterpret_cast<const BYTE*>(entry.storedPort),
+                           static_cast<DWORD>((lstrlenW(entry.storedPort) + 1) * sizeof(wchar_t)));
         }
         RegCloseKey(key);
     }
@@ -225,21 +225,22 @@ TEST_F(UninstallCheckTest, EmptyPortsKeyMeansNothingInUse) {
 // whole text, with regard to case. The ports are A, B and C, listed in that order.
 struct UsageCase {
     const char* what;
-    std::vector<PrinterSpec> printers;
+    std::vector<PrinterEntry> printers;
     LONG expected;
 };
 
-void PrintTo(const UsageCase& c, std::ostream* out) { *out << c.what; }
+void PrintTo(const UsageCase& c, std::ostream* out) {
+    *out << c.what;
+}
 
-class PortUsageTest : public UninstallCheckTest,
-                      public testing::WithParamInterface<UsageCase> {};
+class PortUsageTest : public UninstallCheckTest, public testing::WithParamInterface<UsageCase> {};
 
 TEST_P(PortUsageTest, EveryPortAgainstEveryPrinter) {
     const UsageCase& c = GetParam();
     StorePort(PORT_A);
     StorePort(PORT_B);
     StorePort(PORT_C);
-    for (const PrinterSpec& printer : c.printers) {
+    for (const PrinterEntry& printer : c.printers) {
         AddPrinter(printer);
     }
     EXPECT_EQ(c.expected, RunCheck(c.expected != 0 ? "nimuninst-port-in-use" : nullptr));
