@@ -60,7 +60,11 @@ HWND FindAnyDialog() {
     return search.found;
 }
 
-BOOL IsMessageBox(HWND dialog) { return GetDlgItem(dialog, MESSAGE_BOX_TEXT_ID) != nullptr; }
+BOOL IsMessageBox(HWND dialog) {
+    // Dialogs of our own may have static texts with id -1 too; the icon tells them apart.
+    return GetDlgItem(dialog, MESSAGE_BOX_TEXT_ID) != nullptr &&
+           GetDlgItem(dialog, MESSAGE_BOX_ICON_ID) != nullptr;
+}
 
 ShownMessageBox ReadMessageBox(HWND box) {
     ShownMessageBox shown{};

@@ -27,7 +27,8 @@ HWND WaitForDialog(const wchar_t* caption, DWORD timeoutMs = DIALOG_WAIT_MS);
 // Any visible top-level dialog (#32770) of another thread or process, or nullptr.
 HWND FindAnyDialog();
 
-// True when the window is a message box: a dialog with the box's text control (id 0xFFFF).
+// True when the window is a message box with an icon: a dialog with the box's text control
+// (id 0xFFFF) and its icon control (id 1088).
 BOOL IsMessageBox(HWND dialog);
 ShownMessageBox ReadMessageBox(HWND box);
 
