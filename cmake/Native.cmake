@@ -1,10 +1,23 @@
 # The native build: the platform-free code with its tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer (and, with NIMBREL_FUZZ, the libFuzzer targets).
 
-option(NIMBREL_FUZZ "Build the libFuzzer targets (clang)" OFF)
+# The fuzz targets are built, and briefly run as tests, wherever the compiler is clang (libFuzzer
+# comes with it); other compilers build without them.
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    set(NIMBREL_FUZZ_DEFAULT ON)
+else()
+    set(NIMBREL_FUZZ_DEFAULT OFF)
+endif()
+option(NIMBREL_FUZZ "Build the libFuzzer targets (clang)" ${NIMBREL_FUZZ_DEFAULT})
 
-set(NIMBREL_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all
-                     -fno-omit-frame-pointer)
+# The benchmarks' tree (bench/) builds the same code optimised and without the sanitizers.
+option(NIMBREL_SANITIZERS "Build the native code with AddressSanitizer and UBSan" ON)
+if(NIMBREL_SANITIZERS)
+    set(NIMBREL_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all
+                         -fno-omit-frame-pointer)
+else()
+    set(NIMBREL_SANITIZE "")
+endif()
 
 # The platform-free code as each monitor build compiles it (the 9x build differs in a few
 # capacities and its User-Agent line).
@@ -42,5 +55,9 @@ if(NIMBREL_TESTS)
 endif()
 
 if(NIMBREL_FUZZ)
-    include(${PROJECT_SOURCE_DIR}/fuzz/Fuzz.cmake OPTIONAL)
+    include(${PROJECT_SOURCE_DIR}/fuzz/Fuzz.cmake)
+endif()
+
+if(NIMBREL_BENCH)
+    include(${PROJECT_SOURCE_DIR}/bench/Native.cmake)
 endif()

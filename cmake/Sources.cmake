@@ -27,7 +27,6 @@ set(MONITOR_WINDOWS_SOURCES
     monitor/core/port_open.cpp
     monitor/core/port_enum.cpp
     monitor/core/job_flow.cpp
-    monitor/core/port_entries_pending.cpp
     # monitor/transport
     monitor/transport/socket_ops.cpp
     monitor/transport/connection.cpp
@@ -35,7 +34,17 @@ set(MONITOR_WINDOWS_SOURCES
     monitor/ipp/prepare_request.cpp
     monitor/ipp/query_printer.cpp
     monitor/ipp/port_status.cpp
+    # monitor/ui
+    monitor/ui/message_box.cpp
+    monitor/ui/help_hook.cpp
+    monitor/ui/connecting_box.cpp
+    monitor/ui/port_dialog.cpp
+    monitor/ui/port_manage.cpp
 )
+
+# The dialogs, pictures and message table of each monitor build (UTF-8 sources).
+set(MONITOR_NT_RESOURCES monitor/ui/nimmonnt.rc)
+set(MONITOR_9X_RESOURCES monitor/ui/nimmon9x.rc)
 
 # Tests of the platform-free code: run natively under the sanitizers and under Wine.
 set(PLATFORM_FREE_TEST_SOURCES

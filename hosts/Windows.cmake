@@ -22,3 +22,11 @@ add_executable(nimuninst-host hosts/uninstaller/uninstaller_main.cpp)
 target_compile_options(nimuninst-host PRIVATE ${NIMBREL_WARNINGS} -municode)
 target_link_libraries(nimuninst-host PRIVATE uninstaller_host -municode ${NIMBREL_STATIC_RUNTIME})
 set_target_properties(nimuninst-host PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+
+# nim9xfront.dll: the NT-style front that lets Wine's spooler load nimmon9x.dll (Wine loads only
+# NT-style monitors). Registered as the monitor's driver in tests of the setup program.
+add_library(nim9xfront SHARED hosts/win9x/nim9xfront.cpp hosts/win9x/nim9xfront.def)
+target_compile_options(nim9xfront PRIVATE ${NIMBREL_WARNINGS})
+target_link_libraries(nim9xfront PRIVATE monitor9x_host ${NIMBREL_STATIC_RUNTIME})
+set_target_properties(nim9xfront PROPERTIES PREFIX "" OUTPUT_NAME nim9xfront
+                      RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)

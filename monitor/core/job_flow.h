@@ -12,9 +12,14 @@
 // Time limits of the printer's replies: at the end of a job, and while data is still going out.
 #define FINAL_REPLY_TIMEOUT_MS 300000
 #define EARLY_REPLY_TIMEOUT_MS 30000
-// The look for an early answer from the printer after each piece of data. It only asks whether
+// The look for an early answer from the printer while data goes out. It only asks whether
 // something has arrived; it does not wait (a 1 ms wait per piece caps a job at a few MB/s).
 #define EARLY_REPLY_LOOK_MS 0
+// A streamed document is looked at for an early answer on its first piece and then once per this
+// many bytes (the spool-file transfer looks once per read of SPOOL_READ_BYTES, the same stretch).
+#define EARLY_REPLY_LOOK_BYTES 65536
+// The framing of a WritePort piece of up to about 8 KiB is built on the stack.
+#define SEND_CHUNKS_STACK_BYTES 8192
 // Spool-file reads, and so the pieces it is sent in.
 #define SPOOL_READ_BYTES 65536
 // Pause after a failed WritePort, before the spooler restarts the job.

@@ -18,8 +18,7 @@ static_assert(offsetof(PortInfo2Record, pDescription) == offsetof(PORT_INFO_2, p
               "pDescription");
 static_assert(offsetof(PortInfo2Record, fPortType) == offsetof(PORT_INFO_2, fPortType),
               "fPortType");
-static_assert(offsetof(PortInfo2Record, Reserved) == offsetof(PORT_INFO_2, Reserved),
-              "Reserved");
+static_assert(offsetof(PortInfo2Record, Reserved) == offsetof(PORT_INFO_2, Reserved), "Reserved");
 static_assert(PORT_INFO_PORT_TYPE == (PORT_TYPE_WRITE | PORT_TYPE_NET_ATTACHED), "port type");
 #endif
 
@@ -56,8 +55,8 @@ size_t EntryBytes(const TCHAR* name, DWORD level) {
     case 1:
         return sizeof(PortInfo1Record) + NameBytes(name);
     case 2:
-        return sizeof(PortInfo2Record) + NameBytes(name) +
-               FixedTextBytes(PORT_INFO_MONITOR_NAME) + FixedTextBytes(PORT_INFO_DESCRIPTION);
+        return sizeof(PortInfo2Record) + NameBytes(name) + FixedTextBytes(PORT_INFO_MONITOR_NAME) +
+               FixedTextBytes(PORT_INFO_DESCRIPTION);
     default:
         return 0;
     }
@@ -85,8 +84,7 @@ TCHAR* PackFixedText(LPBYTE* end, const TCHAR* text) {
 
 BOOL PackPortInfo(const TCHAR* const* portNames, DWORD portCount, DWORD level, LPBYTE buffer,
                   DWORD bufferSize, DWORD* bytesNeeded, DWORD* returned) {
-    if (bytesNeeded == nullptr || returned == nullptr ||
-        (portNames == nullptr && portCount > 0)) {
+    if (bytesNeeded == nullptr || returned == nullptr || (portNames == nullptr && portCount > 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }

@@ -15,7 +15,11 @@ namespace {
 
 // Stack of the status thread, as committed at its start.
 const DWORD STATUS_THREAD_STACK_BYTES = 16384;
-// How often ClosePort looks whether the status thread has ended.
+// How often ClosePort looks whether the status thread has ended: soon after the signal (an idle
+// thread ends within a few milliseconds), then less and less often, at last every 500 ms (a
+// query under way runs to its end first). Looking every 500 ms from the start made each close
+// last half a second: 250 s for a spooler closing 500 ports.
+const DWORD CLOSE_FIRST_POLL_MS = 1;
 const DWORD CLOSE_POLL_MS = 500;
 
 StatusThreadCreator g_createThread = CreateThread;
@@ -95,8 +99,9 @@ BOOL WINAPI ClosePort(HANDLE handle) {
         SetEvent(wake.get());
     }
     // The thread's last act is clearing wakeEvent; a query under way runs to its end first.
-    while (LoadSharedHandle(&port->wakeEvent) != nullptr) {
-        ClockSleep(CLOSE_POLL_MS);
+    for (DWORD pause = CLOSE_FIRST_POLL_MS; LoadSharedHandle(&port->wakeEvent) != nullptr;) {
+        ClockSleep(pause);
+        pause = pause * 2 < CLOSE_POLL_MS ? pause * 2 : CLOSE_POLL_MS;
     }
 
     // Documents that no EndDocPort finished: their connections and files are released here.

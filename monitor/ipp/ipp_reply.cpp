@@ -126,31 +126,6 @@ void TakeValue(BYTE tag, const AttributeName& name, const BYTE* value, size_t va
     }
 }
 
-// atol as the reply's texts are read: leading blanks, a sign, digits; clamped to the LONG range
-// instead of wrapping; 0 when there is no number.
-LONG DecimalValue(const char* text) {
-    while (*text == ' ' || *text == '\t') {
-        ++text;
-    }
-    bool negative = false;
-    if (*text == '+' || *text == '-') {
-        negative = *text == '-';
-        ++text;
-    }
-    const long long largest = 0x7FFFFFFF;
-    long long value = 0;
-    while (*text >= '0' && *text <= '9') {
-        if (value <= largest) {
-            value = value * 10 + (*text - '0');
-        }
-        ++text;
-    }
-    if (value > largest) {
-        value = largest;
-    }
-    return static_cast<LONG>(negative ? -value : value);
-}
-
 // The receive area of one reply, on the heap so the status thread's small stack is spared. It
 // starts at REPLY_BUFFER_SIZE and grows only to hold a body the head has announced; one more
 // byte always follows the data room for the terminator ParseReplyHead writes.
@@ -317,8 +292,10 @@ int ReadPrinterReply(const ReplySource* source, DWORD timeoutMs, BOOL useProxy, 
             if (headBytes == 0) {
                 break;
             }
-            httpOut = DecimalValue(head.statusCode);
-            bodyLength = DecimalValue(head.contentLength);
+            // Read the way atol reads (white space of any kind first), as the Print-Job reader
+            // reads them: both readers must frame a reply alike.
+            httpOut = ReadDecimal(head.statusCode);
+            bodyLength = ReadDecimal(head.contentLength);
             if (bodyLength < 0) {
                 bodyLength = 0;
             }

@@ -35,11 +35,6 @@ struct StatusQueryState {
     PrinterWords words;
 };
 
-struct StateFree {
-    StatusQueryState* state;
-    ~StateFree() { MonitorFree(state); }
-};
-
 // Last act of the thread: release the wake event. After this the record may be freed at once.
 // Under the global lock, so ClosePort never duplicates a handle that is being closed.
 void ReleaseWakeEvent(PortContext* port) {
@@ -83,30 +78,22 @@ DWORD PollPrinter(PortContext* port, StatusQueryState* state, DWORD requestId) {
     return MapPrinterStatus(httpStatus, state->words.stateWord, state->words.reasonWord, &error);
 }
 
-} // namespace
-
-DWORD WINAPI StatusThread(LPVOID portRecord) {
-    auto* port = static_cast<PortContext*>(portRecord);
+// Polls until the port is closed or, in nimmon9x, its settings can no longer be read.
+void WatchPort(PortContext* port, StatusQueryState* state) {
     DWORD previous = 0;
     DWORD nextRequestId = 1;
-    auto* state = static_cast<StatusQueryState*>(MonitorAlloc(sizeof(StatusQueryState)));
-    StateFree freeState{state};
-
     for (;;) {
         // Settings may have changed through ConfigurePort since the last pass.
         BOOL loaded = LoadPortSettings(port->portName, port);
 #ifdef NIMBREL_9X
         if (!loaded) {
-            // The port's key is gone or its name no longer splits: stop watching it.
-            SetPortStatus(port, 0);
-            ReleaseWakeEvent(port);
-            return 0;
+            return; // the port's key is gone or its name no longer splits: stop watching it
         }
 #else
         (void)loaded; // the last settings that loaded stay in force
 #endif
         if ((PortFlags(port) & PORT_FLAG_OPEN) == 0) {
-            break;
+            return;
         }
 
         DWORD status = 0;
@@ -124,7 +111,17 @@ DWORD WINAPI StatusThread(LPVOID portRecord) {
         ClockWaitObject(LoadSharedHandle(&port->wakeEvent),
                         printing ? STATUS_POLL_PRINTING_MS : STATUS_POLL_IDLE_MS);
     }
+}
 
+} // namespace
+
+DWORD WINAPI StatusThread(LPVOID portRecord) {
+    auto* port = static_cast<PortContext*>(portRecord);
+    auto* state = static_cast<StatusQueryState*>(MonitorAlloc(sizeof(StatusQueryState)));
+    WatchPort(port, state);
+    // Everything of the thread's own is given back before the hand-over: once the event is
+    // released ClosePort returns, and the spooler may free the record and unload the monitor.
+    MonitorFree(state);
     SetPortStatus(port, 0);
     ReleaseWakeEvent(port);
     return 0;

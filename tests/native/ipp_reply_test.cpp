@@ -356,6 +356,29 @@ TEST(ReadPrinterReply, ReadsAReplyInPieces) {
     ExpectIdleExamplePrinter(Read(&bytes));
 }
 
+// The status code and the Content-Length are read the way atol reads them, white space of any
+// kind first, as ReadHttpReplyFrom reads them: a reply the Print-Job reader frames one way must
+// not lose its body, or its status, in the status query.
+TEST(ReadPrinterReply, NumbersAreReadAsThePrintJobReaderReadsThem) {
+    const std::string length = std::to_string(kStatusBody.size());
+    const std::string heads[] = {
+        "HTTP/1.1 200 OK\r\nContent-Length:\v " + length + "\r\n\r\n",
+        "HTTP/1.1 200 OK\r\nContent-Length: \f" + length + "\r\n\r\n",
+        "HTTP/1.1 \v200 OK\r\nContent-Length: " + length + "\r\n\r\n",
+    };
+    for (const std::string& head : heads) {
+        SCOPED_TRACE(testing::PrintToString(head));
+        ScriptedSource query({head + kStatusBody});
+        ExpectIdleExamplePrinter(Read(&query));
+
+        ScriptedSource job({head + kStatusBody});
+        ReplySource source = job.Source();
+        LONG ippStatus = -1;
+        EXPECT_EQ(200, ReadHttpReplyFrom(&source, &ippStatus, kTimeoutMs));
+        EXPECT_EQ(1, ippStatus);
+    }
+}
+
 TEST(ReadPrinterReply, ChunkedFollowsVersionAndProxy) {
     struct Case {
         const char* statusLine;

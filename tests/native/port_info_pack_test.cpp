@@ -157,7 +157,8 @@ TEST(PackPortInfo, NothingToPackSucceedsAndLeavesTheLastError) {
         std::vector<Text> names;
         DWORD level;
     };
-    for (const Case& c : {Case{{}, 1}, Case{{}, 2}, Case{{TEXT("lp1")}, 3}, Case{{TEXT("lp1")}, 0}}) {
+    for (const Case& c :
+         {Case{{}, 1}, Case{{}, 2}, Case{{TEXT("lp1")}, 3}, Case{{TEXT("lp1")}, 0}}) {
         Packing p(c.names);
         EXPECT_TRUE(p.Pack(c.level, 0)) << c.level;
         EXPECT_EQ(UNTOUCHED, GetLastError());
