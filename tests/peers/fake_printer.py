@@ -277,9 +277,9 @@ def encode_attribute(tag, name, values):
     return bytes(out)
 
 
-def _attr_from_spec(spec):
-    values = spec["values"] if "values" in spec else spec.get("value")
-    return encode_attribute(spec["tag"], spec["name"], values)
+def _attr_from_desc(desc):
+    values = desc["values"] if "values" in desc else desc.get("value")
+    return encode_attribute(desc["tag"], desc["name"], values)
 
 
 def _padding(count):
@@ -317,84 +317,84 @@ def _padding(count):
     return bytes(out)
 
 
-def build_ipp_response(spec, request=None):
-    """An IPP response body from the small spec described in the module help.
+def build_ipp_response(desc, request=None):
+    """An IPP response body from the small description given in the module help.
 
     `request` is the decoded request (decode_ipp) or None; it gives the echoed version and
     request-id.
     """
-    spec = spec or {}
+    desc = desc or {}
     known = {"status", "version", "request_id", "charset", "language", "status_message",
              "printer_state", "printer_state_reasons", "printer_make_and_model", "attr_tags",
              "printer_attributes", "job_id", "job_state", "job_state_reasons", "unsupported",
              "groups", "pad_to", "end_tag", "truncate", "trailing_hex"}
-    unknown = set(spec) - known
+    unknown = set(desc) - known
     if unknown:
         raise ValueError("unknown ipp fields: %s" % ", ".join(sorted(unknown)))
-    version = spec.get("version", "echo")
+    version = desc.get("version", "echo")
     if version == "echo":
         version = request["version"] if request and request.get("version") else [1, 1]
-    request_id = spec.get("request_id", "echo")
+    request_id = desc.get("request_id", "echo")
     if request_id == "echo":
         request_id = request["request_id"] if request and request.get("request_id") is not None \
             else 1
     out = bytearray(struct.pack(">BBhI", version[0] & 0xFF, version[1] & 0xFF,
-                                _s16(spec.get("status", 0)), request_id & 0xFFFFFFFF))
+                                _s16(desc.get("status", 0)), request_id & 0xFFFFFFFF))
     tags = {"printer-state": 0x23, "printer-state-reasons": 0x44, "printer-make-and-model": 0x41}
-    for k, v in (spec.get("attr_tags") or {}).items():
+    for k, v in (desc.get("attr_tags") or {}).items():
         tags[k] = tag_value(v)
 
     out.append(0x01)
-    if spec.get("charset", "utf-8") is not None:
-        out += encode_attribute(0x47, "attributes-charset", spec.get("charset", "utf-8"))
-    if spec.get("language", "en-us") is not None:
-        out += encode_attribute(0x48, "attributes-natural-language", spec.get("language", "en-us"))
-    if spec.get("status_message") is not None:
-        out += encode_attribute(0x41, "status-message", spec["status_message"])
+    if desc.get("charset", "utf-8") is not None:
+        out += encode_attribute(0x47, "attributes-charset", desc.get("charset", "utf-8"))
+    if desc.get("language", "en-us") is not None:
+        out += encode_attribute(0x48, "attributes-natural-language", desc.get("language", "en-us"))
+    if desc.get("status_message") is not None:
+        out += encode_attribute(0x41, "status-message", desc["status_message"])
 
-    if spec.get("unsupported"):
+    if desc.get("unsupported"):
         out.append(0x05)
-        for a in spec["unsupported"]:
-            out += _attr_from_spec(a)
+        for a in desc["unsupported"]:
+            out += _attr_from_desc(a)
 
     printer = bytearray()
-    if spec.get("printer_state") is not None:
-        printer += encode_attribute(tags["printer-state"], "printer-state", spec["printer_state"])
-    if spec.get("printer_state_reasons") is not None:
-        reasons = spec["printer_state_reasons"]
+    if desc.get("printer_state") is not None:
+        printer += encode_attribute(tags["printer-state"], "printer-state", desc["printer_state"])
+    if desc.get("printer_state_reasons") is not None:
+        reasons = desc["printer_state_reasons"]
         if isinstance(reasons, str):
             reasons = [reasons]
         printer += encode_attribute(tags["printer-state-reasons"], "printer-state-reasons",
                                     reasons)
-    if spec.get("printer_make_and_model") is not None:
+    if desc.get("printer_make_and_model") is not None:
         printer += encode_attribute(tags["printer-make-and-model"], "printer-make-and-model",
-                                    spec["printer_make_and_model"])
-    for a in spec.get("printer_attributes") or []:
-        printer += _attr_from_spec(a)
+                                    desc["printer_make_and_model"])
+    for a in desc.get("printer_attributes") or []:
+        printer += _attr_from_desc(a)
     if printer:
         out.append(0x04)
         out += printer
 
     job = bytearray()
-    if spec.get("job_id") is not None:
-        job += encode_attribute(0x21, "job-id", spec["job_id"])
-    if spec.get("job_state") is not None:
-        job += encode_attribute(0x23, "job-state", spec["job_state"])
-    if spec.get("job_state_reasons") is not None:
-        r = spec["job_state_reasons"]
+    if desc.get("job_id") is not None:
+        job += encode_attribute(0x21, "job-id", desc["job_id"])
+    if desc.get("job_state") is not None:
+        job += encode_attribute(0x23, "job-state", desc["job_state"])
+    if desc.get("job_state_reasons") is not None:
+        r = desc["job_state_reasons"]
         job += encode_attribute(0x44, "job-state-reasons", [r] if isinstance(r, str) else r)
     if job:
         out.append(0x02)
         out += job
 
-    for g in spec.get("groups") or []:
+    for g in desc.get("groups") or []:
         out.append(tag_value(g["tag"]))
         for a in g.get("attributes") or []:
-            out += _attr_from_spec(a)
+            out += _attr_from_desc(a)
 
-    end_tag = spec.get("end_tag", True)
-    if spec.get("pad_to") is not None:
-        need = int(spec["pad_to"]) - len(out) - (1 if end_tag else 0)
+    end_tag = desc.get("end_tag", True)
+    if desc.get("pad_to") is not None:
+        need = int(desc["pad_to"]) - len(out) - (1 if end_tag else 0)
         if need > 0:
             if not printer:  # padding lives in a printer group of its own
                 out.append(0x04)
@@ -402,10 +402,10 @@ def build_ipp_response(spec, request=None):
             out += _padding(need)
     if end_tag:
         out.append(0x03)
-    if spec.get("trailing_hex"):
-        out += binascii.unhexlify(spec["trailing_hex"])
-    if spec.get("truncate") is not None:
-        out = out[:int(spec["truncate"])]
+    if desc.get("trailing_hex"):
+        out += binascii.unhexlify(desc["trailing_hex"])
+    if desc.get("truncate") is not None:
+        out = out[:int(desc["truncate"])]
     return bytes(out)
 
 

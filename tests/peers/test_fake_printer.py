@@ -435,9 +435,9 @@ class IppResponses(unittest.TestCase):
 
     def test_padding_reaches_the_exact_size(self):
         for size in (150, 151, 9000, 20479, 20480, 30035, 30036, 70000):
-            for spec in ({"pad_to": size, "printer_state": 3}, {"pad_to": size}):
-                with self.subTest(size=size, spec=spec):
-                    body = build_ipp_response(spec)
+            for desc in ({"pad_to": size, "printer_state": 3}, {"pad_to": size}):
+                with self.subTest(size=size, desc=desc):
+                    body = build_ipp_response(desc)
                     self.assertEqual(len(body), size)
                     d = decode_ipp(body)
                     self.assertIsNone(d["error"])
