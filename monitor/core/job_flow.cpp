@@ -141,18 +141,47 @@ BOOL EarlyReplyLookDue(const JobContext* job, DWORD count) {
     return job->bytesWritten == 0 || intoStretch + count >= EARLY_REPLY_LOOK_BYTES;
 }
 
+// Whether the handle is a plain file that has this one name: not a directory, not a link of any
+// kind, and no second name another user could open or delete it by.
+BOOL IsPlainSingleFile(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info)) {
+        return FALSE;
+    }
+    const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    return (info.dwFileAttributes & notPlain) == 0 && info.nNumberOfLinks == 1;
+}
+
+// The spool file has a name anyone can predict, in a folder other users may write to, and the
+// spooler runs privileged. So it is never opened as found: whatever has the name is removed (a
+// link itself, never what it points to) and a new file is made that must not exist yet and whose
+// name is not followed if it is a link. A name planted again in between makes the job fail
+// rather than write through it. While the job holds the file nobody else may write to it, delete
+// or rename it; the document is read back through this same handle, never by name.
+#ifdef NIMBREL_9X
+// Windows 95/98 file systems have no links to follow, and their CreateFile does not know the flag.
+const DWORD SPOOL_FILE_OPEN_FLAGS = 0;
+#else
+const DWORD SPOOL_FILE_OPEN_FLAGS = FILE_FLAG_OPEN_REPARSE_POINT;
+#endif
+
 DWORD OpenSpoolFile(JobContext* job) {
     if (!FormatSpoolFileName(job->spoolFileName, SPOOL_FILE_CHARS, job->jobId)) {
         return ERROR_OPEN_FAILED;
     }
-    HANDLE file = CreateFile(job->spoolFileName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DeleteFile(job->spoolFileName); // a file left by an earlier job of the same id, or a plant
+    HANDLE file =
+        CreateFile(job->spoolFileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL | SPOOL_FILE_OPEN_FLAGS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
+        job->spoolFileName[0] = 0; // not ours: never deleted on the job's behalf
         return ERROR_OPEN_FAILED;
     }
-    // A file left by an earlier job of the same id is emptied.
-    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-    SetEndOfFile(file);
+    if (!IsPlainSingleFile(file)) {
+        CloseHandle(file);
+        job->spoolFileName[0] = 0;
+        return ERROR_OPEN_FAILED;
+    }
     job->spoolFile = file;
     return 0;
 }
@@ -330,9 +359,11 @@ BOOL SendSpoolFile(JobContext* job, PortContext* port) {
             return FALSE;
         }
     }
-    UniqueFile file(CreateFile(job->spoolFileName, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
+    // The document is read back through the handle it was written through: whatever another
+    // user may have done to the name meanwhile, only the job's own bytes go to the printer.
+    HANDLE file = job->spoolFile;
+    if (file == nullptr ||
+        SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
         SetLastError(ERROR_OPEN_FAILED);
         return FALSE;
     }
@@ -352,7 +383,7 @@ BOOL SendSpoolFile(JobContext* job, PortContext* port) {
     DWORD sent = 0;
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(file.get(), buffer, SPOOL_READ_BYTES, &read, nullptr)) {
+        if (!ReadFile(file, buffer, SPOOL_READ_BYTES, &read, nullptr)) {
             error = ERROR_READ_FAULT;
             break;
         }
@@ -522,16 +553,19 @@ BOOL WINAPI EndDocPort(HANDLE handle) {
         ok = FinishStreamedJob(job, port, &error);
         CloseJobConnection(job);
     } else {
-        if (job->spoolFile != nullptr) {
-            CloseHandle(job->spoolFile);
-            job->spoolFile = nullptr;
-        }
         if (job->bytesWritten == 0) {
             // Nothing to send; the empty spool file stays, and the last error is not changed.
             keepLastError = TRUE;
         } else {
             ok = SendSpoolFile(job, port);
             error = GetLastError();
+        }
+        LastErrorGuard keep;
+        if (job->spoolFile != nullptr) {
+            CloseHandle(job->spoolFile);
+            job->spoolFile = nullptr;
+        }
+        if (job->bytesWritten != 0) {
             DeleteFile(job->spoolFileName);
             job->spoolFileName[0] = 0;
             CloseJobConnection(job);
