@@ -15,7 +15,6 @@
 // larger buffer are left alone.
 #include <string.h>
 
-#include <string>
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
@@ -23,25 +22,35 @@
 
 namespace {
 
-typedef std::basic_string<TCHAR> Text;
-
 const DWORD UNTOUCHED = 0xdeadbeef;
 const BYTE FILL = 0xA5;
 
-struct Port {
-    bool null;
-    Text name; // as packed: cut to PORT_INFO_NAME_MAX_CHARS
+// A text as it must be packed: where its characters are and how many of them are packed.
+struct Expected {
+    const TCHAR* text;
+    size_t chars;
 };
 
-size_t TextBytes(const Text& text) {
-    return (text.size() + 1) * sizeof(TCHAR);
+size_t TextBytes(const Expected& text) {
+    return (text.chars + 1) * sizeof(TCHAR);
 }
 
-// The text at `at` in the buffer equals `text` with its terminator.
-bool Holds(const BYTE* at, const Text& text) {
-    Text copy = text;
-    copy.push_back(0);
-    return memcmp(at, copy.data(), TextBytes(text)) == 0;
+Expected FixedText(const TCHAR* text) {
+    size_t chars = 0;
+    while (text[chars] != 0) {
+        ++chars;
+    }
+    return Expected{text, chars};
+}
+
+// The buffer holds `text` with its terminator at `at` (which need not be aligned).
+bool Holds(const BYTE* at, const Expected& text) {
+    if (text.chars > 0 && memcmp(at, text.text, text.chars * sizeof(TCHAR)) != 0) {
+        return false;
+    }
+    TCHAR end;
+    memcpy(&end, at + text.chars * sizeof(TCHAR), sizeof end);
+    return end == 0;
 }
 
 bool AllFill(const BYTE* from, const BYTE* to) {
@@ -62,36 +71,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint8_t a = input.Byte();
     uint8_t b = input.Byte();
 
-    // The names as the caller holds them (whole, terminated), and as they must be packed.
-    std::vector<Port> ports;
-    std::vector<Text> full;
+    // The names as the caller holds them: whole and terminated, one after another in `chars`.
+    std::vector<TCHAR> chars;
+    chars.reserve(size + 1);
+    std::vector<size_t> starts;
+    std::vector<size_t> lengths;
+    std::vector<bool> nulls;
     while (input.at < size) {
         const uint8_t* start = nullptr;
         size_t length = input.Field(&start);
-        Text name;
+        starts.push_back(chars.size());
+        lengths.push_back(length);
+        nulls.push_back(length == 1 && start[0] == 0xFF);
         for (size_t i = 0; i < length; ++i) {
-            name.push_back(static_cast<TCHAR>(start[i]));
+            chars.push_back(static_cast<TCHAR>(start[i]));
         }
-        Port port;
-        port.null = length == 1 && start[0] == 0xFF;
-        if (!port.null) {
-            port.name = name.substr(0, PORT_INFO_NAME_MAX_CHARS);
-        }
-        ports.push_back(port);
-        full.push_back(name);
+        chars.push_back(0);
     }
-    std::vector<const TCHAR*> names;
-    for (size_t i = 0; i < ports.size(); ++i) {
-        names.push_back(ports[i].null ? nullptr : full[i].c_str());
+    size_t count = starts.size();
+    std::vector<const TCHAR*> names(count);
+    std::vector<Expected> packedNames(count);
+    for (size_t i = 0; i < count; ++i) {
+        names[i] = nulls[i] ? nullptr : chars.data() + starts[i];
+        // A null name packs as an empty one, a long one cut to what a port record holds.
+        size_t kept = lengths[i] < PORT_INFO_NAME_MAX_CHARS ? lengths[i] : PORT_INFO_NAME_MAX_CHARS;
+        packedNames[i] = Expected{chars.data() + starts[i], nulls[i] ? 0 : kept};
     }
 
-    const Text monitorName = PORT_INFO_MONITOR_NAME;
-    const Text description = PORT_INFO_DESCRIPTION;
+    const Expected monitorName = FixedText(PORT_INFO_MONITOR_NAME);
+    const Expected description = FixedText(PORT_INFO_DESCRIPTION);
     size_t recordBytes = level == 1 ? sizeof(PortInfo1Record) : sizeof(PortInfo2Record);
     size_t total = 0;
     if (level == 1 || level == 2) {
-        for (const Port& port : ports) {
-            total += recordBytes + TextBytes(port.name);
+        for (const Expected& name : packedNames) {
+            total += recordBytes + TextBytes(name);
             if (level == 2) {
                 total += TextBytes(monitorName) + TextBytes(description);
             }
@@ -139,14 +152,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     FUZZ_CHECK(result == TRUE && error == 0);
-    FUZZ_CHECK(returned == ports.size());
+    FUZZ_CHECK(returned == count);
 
-    const BYTE* recordsEnd = buffer + ports.size() * recordBytes;
+    const BYTE* recordsEnd = buffer + count * recordBytes;
     const BYTE* expected = buffer + bufferSize; // where the next text must end
-    for (size_t i = 0; i < ports.size(); ++i) {
+    for (size_t i = 0; i < count; ++i) {
         const TCHAR* packed[3] = {nullptr, nullptr, nullptr};
-        const Text* texts[3] = {&ports[i].name, &monitorName, &description};
-        size_t count = 1;
+        const Expected* texts[3] = {&packedNames[i], &monitorName, &description};
+        size_t textCount = 1;
         if (level == 1) {
             PortInfo1Record record;
             memcpy(&record, buffer + i * recordBytes, sizeof record);
@@ -157,10 +170,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             packed[0] = record.pPortName;
             packed[1] = record.pMonitorName;
             packed[2] = record.pDescription;
-            count = 3;
+            textCount = 3;
             FUZZ_CHECK(record.fPortType == PORT_INFO_PORT_TYPE && record.Reserved == 0);
         }
-        for (size_t t = 0; t < count; ++t) {
+        for (size_t t = 0; t < textCount; ++t) {
             const BYTE* at = reinterpret_cast<const BYTE*>(packed[t]);
             expected -= TextBytes(*texts[t]);
             FUZZ_CHECK(at == expected);

@@ -163,3 +163,48 @@ set_target_properties(crash_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_
 add_test(NAME wine-run.reports-a-crash
          COMMAND ${PROJECT_SOURCE_DIR}/tests/tools/wine-run $<TARGET_FILE:crash_probe>)
 set_tests_properties(wine-run.reports-a-crash PROPERTIES WILL_FAIL TRUE)
+
+# Eight ports of each build printing at once with their status threads polling, while their
+# registry entries are deleted and written again (white-box, real time).
+set(LOAD_TEST_SOURCES
+    tests/win/main.cpp
+    tests/support/fake_spooler.cpp
+    tests/support/peer_client.cpp
+    tests/win/port_load_test.cpp
+)
+nimbrel_add_wine_test(load_nt_tests SOURCES ${LOAD_TEST_SOURCES} LIBS nimmonnt_core PEERS --fake)
+nimbrel_add_wine_test(load_9x_tests SOURCES ${LOAD_TEST_SOURCES} LIBS nimmon9x_core PEERS --fake)
+
+# A long run of jobs through Wine's spooler into the fake printer (nimmonnt), with the program's
+# descriptors and memory measured from outside by tests/tools/watch-resources: they must stay flat.
+add_executable(soak_tests tests/spooler/soak_test.cpp tests/support/spooler_install.cpp
+                          tests/support/peer_client.cpp tests/support/port_registry.cpp)
+target_include_directories(soak_tests PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_definitions(soak_tests PRIVATE WIN32_LEAN_AND_MEAN)
+target_compile_options(soak_tests PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:${NIMBREL_WARNINGS}>")
+target_link_libraries(soak_tests PRIVATE winspool advapi32 ws2_32 gtest ${NIMBREL_STATIC_RUNTIME})
+set_target_properties(soak_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+add_dependencies(soak_tests nimmonnt)
+set(NIMBREL_SOAK_JOBS 1000 CACHE STRING "Jobs of the spooler soak test")
+set(NIMBREL_SOAK_SPOOL_FILE_JOBS 100 CACHE STRING "How many of them go from the spool file")
+add_test(NAME wine.soak_tests
+         COMMAND ${PROJECT_SOURCE_DIR}/tests/tools/with-peers --fake --
+                 ${PROJECT_SOURCE_DIR}/tests/tools/watch-resources soak_tests.exe --
+                 ${PROJECT_SOURCE_DIR}/tests/tools/wine-run $<TARGET_FILE:soak_tests>
+                 $<TARGET_FILE:nimmonnt> ${NIMBREL_SOAK_JOBS} ${NIMBREL_SOAK_SPOOL_FILE_JOBS})
+set_tests_properties(wine.soak_tests PROPERTIES TIMEOUT 600)
+
+# A job against hazards of each build: links and files planted under the spool file's name,
+# registry values that try to add header lines or do not fit, printers that break off or stall,
+# a TEMP that takes no file, settings removed under a running job.
+set(JOB_HAZARD_TEST_SOURCES
+    tests/win/main.cpp
+    tests/support/fake_spooler.cpp
+    tests/support/virtual_clock.cpp
+    tests/support/peer_client.cpp
+    tests/win/job_hazards_test.cpp
+)
+nimbrel_add_wine_test(job_hazards_nt_tests SOURCES ${JOB_HAZARD_TEST_SOURCES}
+    LIBS nimmonnt_core PEERS --fake)
+nimbrel_add_wine_test(job_hazards_9x_tests SOURCES ${JOB_HAZARD_TEST_SOURCES}
+    LIBS nimmon9x_core PEERS --fake)
