@@ -8,7 +8,7 @@
 // The program's one application object: construct exactly one, at namespace scope. The frame's
 // WinMain runs its start-up step and ends the program with the exit code of ExitInstance.
 class Application {
-public:
+  public:
     Application();
     virtual ~Application();
     Application(const Application&) = delete;
@@ -29,14 +29,14 @@ public:
     // Called by WinMain.
     int Run(HINSTANCE instance);
 
-private:
+  private:
     HINSTANCE instance_;
 };
 
 // A modal dialog on a dialog resource of the program. By default OK (IDOK) ends it with IDOK,
 // Cancel (IDCANCEL, also the close box) with IDCANCEL, and it opens centred on the screen.
 class ModalDialog {
-public:
+  public:
     explicit ModalDialog(UINT templateId);
     virtual ~ModalDialog();
     ModalDialog(const ModalDialog&) = delete;
@@ -45,14 +45,14 @@ public:
     // Runs the dialog without an owner window. Its end code, or -1 when it could not be made.
     INT_PTR DoModal();
 
-protected:
+  protected:
     virtual BOOL OnInitDialog();
     virtual void OnOK();
     virtual void OnCancel();
 
     HWND Window() const { return window_; }
 
-private:
+  private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     UINT templateId_;

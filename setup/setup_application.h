@@ -8,13 +8,13 @@
 // The whole program runs in the start-up step, which always reports failure: no message loop
 // runs and the program ends when the step returns.
 class SetupApplication : public Application {
-public:
+  public:
     BOOL InitInstance() override;
 };
 
 // "La instalación del Nimbrel Port fue completada con éxito." with "Aceptar" (IDOK: start the
 // Add Printer wizard) and "Cancelar" (IDCANCEL, also the close box: just end).
 class CompletionDialog : public ModalDialog {
-public:
+  public:
     CompletionDialog();
 };

@@ -34,7 +34,7 @@ struct WalkBuffers {
 
 // Closes a registry key on every way out, the ways out with -1 included.
 class OpenKey {
-public:
+  public:
     OpenKey() = default;
     ~OpenKey() {
         if (key_ != nullptr) {
@@ -47,7 +47,7 @@ public:
     BOOL Open(const char* path) { return RegOpenKeyA(HKEY_LOCAL_MACHINE, path, &key_) == 0; }
     HKEY get() const { return key_; }
 
-private:
+  private:
     HKEY key_ = nullptr;
 };
 

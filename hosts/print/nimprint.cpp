@@ -100,8 +100,7 @@ void ShowPortStatus(const char* uri) {
     JobContext request{};
     request.socket = INVALID_SOCKET;
     if (port.useProxy) {
-        FormatProxyUrl(request.proxyUrl, sizeof request.proxyUrl, port.proxyServer,
-                       port.proxyPort);
+        FormatProxyUrl(request.proxyUrl, sizeof request.proxyUrl, port.proxyServer, port.proxyPort);
     }
     PrepareIppRequest(&request, &port);
     request.jobId = 1;
@@ -128,8 +127,8 @@ int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);
 
     std::wstring dllName = CopyIntoSystemDirectory(dll);
-    if (dllName.empty() || (!RegisterMonitor(dllName) &&
-                            GetLastError() != ERROR_PRINT_MONITOR_ALREADY_INSTALLED)) {
+    if (dllName.empty() ||
+        (!RegisterMonitor(dllName) && GetLastError() != ERROR_PRINT_MONITOR_ALREADY_INSTALLED)) {
         fprintf(stderr, "nimprint: cannot install the monitor, error %lu\n", GetLastError());
         return 2;
     }
@@ -143,8 +142,8 @@ int main(int argc, char** argv) {
     }
     printf("monitor \"ORVIK IPP Port\" installed; port %s; printer \"%ls\"\n", uri, PRINTER_NAME);
 
-    HANDLE input = CreateFileW(WindowsPathOf(file).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE input = CreateFileW(WindowsPathOf(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (input == INVALID_HANDLE_VALUE) {
         fprintf(stderr, "nimprint: cannot read %s\n", file);
         return 2;
@@ -208,8 +207,8 @@ int main(int argc, char** argv) {
     if (ok) {
         printf("job outcome: printed (%lld bytes sent to %s)\n", sent, uri);
     } else {
-        printf("job outcome: FAILED (EndDocPrinter %s, error %lu)\n", ended ? "succeeded" : "failed",
-               endError);
+        printf("job outcome: FAILED (EndDocPrinter %s, error %lu)\n",
+               ended ? "succeeded" : "failed", endError);
     }
     ShowPortStatus(uri);
     return ok ? 0 : 1;

@@ -52,7 +52,7 @@ void Trace(const char* format, ...) {
 
 // A wide text of the spooler as the narrow text the 9x monitor expects; null stays null.
 class Narrow {
-public:
+  public:
     explicit Narrow(const wchar_t* wide) : null_(wide == nullptr), ok_(true) {
         text_[0] = '\0';
         if (wide != nullptr) {
@@ -66,7 +66,7 @@ public:
     BOOL ok() const { return ok_; }
     char* get() { return null_ ? nullptr : text_; }
 
-private:
+  private:
     char text_[TEXT_CHARS];
     bool null_;
     bool ok_;

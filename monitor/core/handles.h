@@ -6,9 +6,8 @@
 
 #include <utility>
 
-template <typename Traits>
-class UniqueHandle {
-public:
+template <typename Traits> class UniqueHandle {
+  public:
     using Value = typename Traits::Value;
 
     UniqueHandle() noexcept : value_(Traits::Invalid()) {}
@@ -41,19 +40,19 @@ public:
         }
     }
 
-private:
+  private:
     Value value_;
 };
 
 // Keeps the thread's last error while cleanup code runs.
 class LastErrorGuard {
-public:
+  public:
     LastErrorGuard() noexcept : saved_(GetLastError()) {}
     ~LastErrorGuard() { SetLastError(saved_); }
     LastErrorGuard(const LastErrorGuard&) = delete;
     LastErrorGuard& operator=(const LastErrorGuard&) = delete;
 
-private:
+  private:
     DWORD saved_;
 };
 

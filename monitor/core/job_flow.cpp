@@ -116,8 +116,8 @@ DWORD WaitForIdlePrinter(PortContext* port, JobContext* job) {
         }
         DWORD error = 0;
         if (strcmp(words->stateWord, STATE_IDLE) == 0) {
-            SetPortStatus(port, MapPrinterStatus(httpStatus, words->stateWord, words->reasonWord,
-                                                 &error));
+            SetPortStatus(
+                port, MapPrinterStatus(httpStatus, words->stateWord, words->reasonWord, &error));
             return 0;
         }
         if (strcmp(words->stateWord, STATE_PROCESSING) == 0) {
@@ -422,8 +422,7 @@ BOOL SendSpoolFile(JobContext* job, PortContext* port) {
     return result;
 }
 
-BOOL WINAPI StartDocPort(HANDLE handle, LPTSTR printerName, DWORD jobId, DWORD,
-                         LPBYTE docInfo) {
+BOOL WINAPI StartDocPort(HANDLE handle, LPTSTR printerName, DWORD jobId, DWORD, LPBYTE docInfo) {
     auto* port = static_cast<PortContext*>(handle);
     if (port == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -54,12 +54,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 }
 
 // ReadPort: this monitor never reads back from a printer.
-BOOL WINAPI ReadPort(HANDLE, LPBYTE, DWORD, LPDWORD) { return TRUE; }
+BOOL WINAPI ReadPort(HANDLE, LPBYTE, DWORD, LPDWORD) {
+    return TRUE;
+}
 
 #ifndef NIMBREL_9X
 
 // AddPortEx: ports are only added through the dialog of AddPort.
-BOOL WINAPI AddPortEx(LPTSTR, DWORD, LPBYTE, LPTSTR) { return TRUE; }
+BOOL WINAPI AddPortEx(LPTSTR, DWORD, LPBYTE, LPTSTR) {
+    return TRUE;
+}
 
 namespace {
 // The spooler reads slots past the NT 4.0 table in newer layouts; the zeroed tail keeps any such
@@ -69,25 +73,16 @@ struct PaddedMonitorEx {
     void* zeroTail[8];
 };
 
-PaddedMonitorEx g_monitorEx = {
-    {sizeof(MonitorTableNt),
-     {
-         EnumPorts,
-         OpenPort,
-         nullptr, // OpenPortEx: not supported
-         StartDocPort,
-         WritePort,
-         ReadPort,
-         EndDocPort,
-         ClosePort,
-         AddPort,
-         AddPortEx,
-         ConfigurePort,
-         DeletePort,
-         nullptr, // GetPrinterDataFromPort: not supported
-         nullptr, // SetPortTimeOuts: not supported
-     }},
-    {}};
+PaddedMonitorEx g_monitorEx = {{sizeof(MonitorTableNt),
+                                {
+                                    EnumPorts, OpenPort,
+                                    nullptr, // OpenPortEx: not supported
+                                    StartDocPort, WritePort, ReadPort, EndDocPort, ClosePort,
+                                    AddPort, AddPortEx, ConfigurePort, DeletePort,
+                                    nullptr, // GetPrinterDataFromPort: not supported
+                                    nullptr, // SetPortTimeOuts: not supported
+                                }},
+                               {}};
 } // namespace
 
 extern "C" MonitorExNt* WINAPI InitializePrintMonitor(LPWSTR) {

@@ -29,7 +29,9 @@ void MonitorLock(void) {
     EnterCriticalSection(&g_lock);
 }
 
-void MonitorUnlock(void) { LeaveCriticalSection(&g_lock); }
+void MonitorUnlock(void) {
+    LeaveCriticalSection(&g_lock);
+}
 
 void* MonitorAlloc(size_t size) {
 #ifdef NIMBREL_9X

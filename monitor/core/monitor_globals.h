@@ -16,7 +16,7 @@ void MonitorLock(void);
 void MonitorUnlock(void);
 
 class MonitorLockGuard {
-public:
+  public:
     MonitorLockGuard() { MonitorLock(); }
     ~MonitorLockGuard() { MonitorUnlock(); }
     MonitorLockGuard(const MonitorLockGuard&) = delete;

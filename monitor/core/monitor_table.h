@@ -17,8 +17,8 @@ typedef BOOL(WINAPI* AddPortFn)(LPTSTR, HWND, LPTSTR);
 typedef BOOL(WINAPI* AddPortExFn)(LPTSTR, DWORD, LPBYTE, LPTSTR);
 typedef BOOL(WINAPI* ConfigurePortFn)(LPTSTR, HWND, LPTSTR);
 typedef BOOL(WINAPI* DeletePortFn)(LPTSTR, HWND, LPTSTR);
-typedef BOOL(WINAPI* GetPrinterDataFromPortFn)(HANDLE, DWORD, LPTSTR, LPTSTR, DWORD, LPTSTR,
-                                               DWORD, LPDWORD);
+typedef BOOL(WINAPI* GetPrinterDataFromPortFn)(HANDLE, DWORD, LPTSTR, LPTSTR, DWORD, LPTSTR, DWORD,
+                                               LPDWORD);
 typedef BOOL(WINAPI* SetPortTimeOutsFn)(HANDLE, LPCOMMTIMEOUTS, DWORD);
 
 // Windows NT 4.0 layout.

@@ -16,8 +16,7 @@
 BOOL WINAPI EnumPorts(LPTSTR serverName, DWORD level, LPBYTE ports, DWORD bufferSize,
                       LPDWORD bytesNeeded, LPDWORD returned);
 BOOL WINAPI OpenPort(LPTSTR portName, PHANDLE port);
-BOOL WINAPI StartDocPort(HANDLE port, LPTSTR printerName, DWORD jobId, DWORD level,
-                         LPBYTE docInfo);
+BOOL WINAPI StartDocPort(HANDLE port, LPTSTR printerName, DWORD jobId, DWORD level, LPBYTE docInfo);
 BOOL WINAPI WritePort(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD written);
 BOOL WINAPI ReadPort(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD read);
 BOOL WINAPI EndDocPort(HANDLE port);
@@ -28,7 +27,6 @@ BOOL WINAPI DeletePort(LPTSTR serverName, HWND owner, LPTSTR portName);
 #ifndef NIMBREL_9X
 BOOL WINAPI AddPortEx(LPTSTR serverName, DWORD level, LPBYTE buffer, LPTSTR monitorName);
 #else
-BOOL WINAPI GetPrinterDataFromPort(HANDLE port, DWORD controlId, LPTSTR valueName,
-                                   LPTSTR inBuffer, DWORD inSize, LPTSTR outBuffer,
-                                   DWORD outSize, LPDWORD returned);
+BOOL WINAPI GetPrinterDataFromPort(HANDLE port, DWORD controlId, LPTSTR valueName, LPTSTR inBuffer,
+                                   DWORD inSize, LPTSTR outBuffer, DWORD outSize, LPDWORD returned);
 #endif

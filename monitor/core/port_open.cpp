@@ -24,7 +24,9 @@ const DWORD CLOSE_POLL_MS = 500;
 
 StatusThreadCreator g_createThread = CreateThread;
 
-StatusThreadCreator ThreadCreator() { return __atomic_load_n(&g_createThread, __ATOMIC_ACQUIRE); }
+StatusThreadCreator ThreadCreator() {
+    return __atomic_load_n(&g_createThread, __ATOMIC_ACQUIRE);
+}
 
 // Starts the port's status thread. When the event or the thread cannot be made the port works
 // without one: wakeEvent stays null, so ClosePort does not wait for a thread that never ran.
@@ -35,8 +37,8 @@ void StartStatusThread(PortContext* port) {
     }
     StoreSharedHandle(&port->wakeEvent, event);
     DWORD threadId = 0;
-    HANDLE thread = ThreadCreator()(nullptr, STATUS_THREAD_STACK_BYTES, StatusThread, port, 0,
-                                    &threadId);
+    HANDLE thread =
+        ThreadCreator()(nullptr, STATUS_THREAD_STACK_BYTES, StatusThread, port, 0, &threadId);
     if (thread == nullptr) {
         StoreSharedHandle(&port->wakeEvent, nullptr);
         CloseHandle(event);
@@ -49,8 +51,7 @@ void StartStatusThread(PortContext* port) {
 } // namespace
 
 StatusThreadCreator StatusThreadCreatorInstall(StatusThreadCreator creator) {
-    return __atomic_exchange_n(&g_createThread, creator ? creator : CreateThread,
-                               __ATOMIC_ACQ_REL);
+    return __atomic_exchange_n(&g_createThread, creator ? creator : CreateThread, __ATOMIC_ACQ_REL);
 }
 
 BOOL WINAPI OpenPort(LPTSTR portName, PHANDLE handle) {

@@ -38,7 +38,8 @@ DWORD QueryNumber(HKEY key, const TCHAR* name) {
     DWORD value = 0;
     DWORD type = 0;
     DWORD size = sizeof value;
-    LONG result = RegQueryValueEx(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(&value), &size);
+    LONG result =
+        RegQueryValueEx(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(&value), &size);
     if (result != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) {
         return 0;
     }
@@ -123,7 +124,8 @@ BOOL LoadPortSettings(const TCHAR* portName, PortContext* port) {
 
 BOOL PortSettingsExist(const TCHAR* portName) {
     TCHAR subkey[PORT_NAME_CHARS + 128];
-    if (portName == nullptr || !PortSubkeyPath(portName, subkey, sizeof subkey / sizeof subkey[0])) {
+    if (portName == nullptr ||
+        !PortSubkeyPath(portName, subkey, sizeof subkey / sizeof subkey[0])) {
         return FALSE;
     }
     UniqueRegKey key;
@@ -183,8 +185,8 @@ PortContext* ListPorts(void) {
         TCHAR name[PORT_NAME_CHARS];
         DWORD nameChars = PORT_NAME_CHARS;
         name[0] = 0;
-        LONG result = RegEnumKeyEx(ports.get(), index, name, &nameChars, nullptr, nullptr,
-                                   nullptr, nullptr);
+        LONG result =
+            RegEnumKeyEx(ports.get(), index, name, &nameChars, nullptr, nullptr, nullptr, nullptr);
         // A name too long for the buffer still makes an entry (which cannot load); any other
         // failure ends the list, so a key that keeps failing cannot make the walk endless.
         if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) {

@@ -32,7 +32,7 @@ typedef BYTE* LPBYTE;
 #define FALSE 0
 #endif
 
-#define INVALID_SOCKET ((SOCKET)~(uintptr_t)0)
+#define INVALID_SOCKET ((SOCKET) ~(uintptr_t)0)
 
 // TCHAR follows UNICODE as on Windows. Natively it is narrow, except where a fuzz target
 // builds a TCHAR-neutral piece wide as well (its WCHAR is 4 bytes here, not 2).

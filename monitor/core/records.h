@@ -95,7 +95,9 @@ inline void PortSetFlags(PortContext* port, DWORD bits) {
 inline void PortClearFlags(PortContext* port, DWORD bits) {
     __atomic_fetch_and(&port->flags, ~bits, __ATOMIC_SEQ_CST);
 }
-inline DWORD LoadShared(const DWORD* field) { return __atomic_load_n(field, __ATOMIC_SEQ_CST); }
+inline DWORD LoadShared(const DWORD* field) {
+    return __atomic_load_n(field, __ATOMIC_SEQ_CST);
+}
 inline void StoreShared(DWORD* field, DWORD value) {
     __atomic_store_n(field, value, __ATOMIC_SEQ_CST);
 }

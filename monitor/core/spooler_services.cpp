@@ -18,7 +18,9 @@ BOOL WINAPI RealSetJob(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWO
 #endif
 }
 
-BOOL WINAPI RealClosePrinter(HANDLE printer) { return ClosePrinter(printer); }
+BOOL WINAPI RealClosePrinter(HANDLE printer) {
+    return ClosePrinter(printer);
+}
 
 // Wine's spooler exports SetPortW as a stub that aborts the calling process, which would take the
 // spooler down with the monitor. There the status is kept to the monitor (and its tests, which
@@ -47,7 +49,9 @@ const SpoolerServices* g_spooler = &kRealSpooler;
 
 } // namespace
 
-const SpoolerServices* Spooler(void) { return __atomic_load_n(&g_spooler, __ATOMIC_ACQUIRE); }
+const SpoolerServices* Spooler(void) {
+    return __atomic_load_n(&g_spooler, __ATOMIC_ACQUIRE);
+}
 
 const SpoolerServices* SpoolerInstall(const SpoolerServices* services) {
     return __atomic_exchange_n(&g_spooler, services ? services : &kRealSpooler, __ATOMIC_ACQ_REL);

@@ -137,6 +137,10 @@ size_t BoundedLength(const wchar_t* text, size_t capacity) {
 }
 #else
 static thread_local DWORD t_lastError;
-void SetLastError(DWORD code) { t_lastError = code; }
-DWORD GetLastError(void) { return t_lastError; }
+void SetLastError(DWORD code) {
+    t_lastError = code;
+}
+DWORD GetLastError(void) {
+    return t_lastError;
+}
 #endif

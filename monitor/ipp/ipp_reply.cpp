@@ -130,7 +130,7 @@ void TakeValue(BYTE tag, const AttributeName& name, const BYTE* value, size_t va
 // starts at REPLY_BUFFER_SIZE and grows only to hold a body the head has announced; one more
 // byte always follows the data room for the terminator ParseReplyHead writes.
 class ReplyArea {
-public:
+  public:
     ReplyArea() = default;
     ~ReplyArea() { free(data_); }
     ReplyArea(const ReplyArea&) = delete;
@@ -163,7 +163,7 @@ public:
         return used - count;
     }
 
-private:
+  private:
     char* data_ = nullptr;
     size_t capacity_ = 0;
 };

@@ -46,8 +46,8 @@ size_t BuildGetPrinterAttributesRequest(DWORD requestId, const JobContext* job, 
 
 // HTTP head and Get-Printer-Attributes body, one after the other, for the target host and port.
 // Returns the bytes to send, or 0 when the request cannot be built within outBytes.
-size_t BuildStatusQuery(BYTE* out, size_t outBytes, JobContext* job, char* host,
-                        size_t hostBytes, LONG* port);
+size_t BuildStatusQuery(BYTE* out, size_t outBytes, JobContext* job, char* host, size_t hostBytes,
+                        LONG* port);
 
 // Fills the IPP values of the record from the port and the calling thread's user (Windows only).
 void PrepareIppRequest(JobContext* job, const PortContext* port);

@@ -40,8 +40,8 @@ int QueryPrinter(JobContext* request, LONG* httpStatus, PrinterWords* words, LON
 
     BYTE query[STATUS_QUERY_BYTES];
     size_t length = BuildStatusQuery(query, sizeof query, request, host, sizeof host, &targetPort);
-    if (length == 0 || SendAll(s, reinterpret_cast<const char*>(query), static_cast<int>(length),
-                               port) == -1) {
+    if (length == 0 ||
+        SendAll(s, reinterpret_cast<const char*>(query), static_cast<int>(length), port) == -1) {
         return 0;
     }
 

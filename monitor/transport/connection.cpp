@@ -109,7 +109,9 @@ int ReceiveWithTimeout(SOCKET s, char* buffer, int size, DWORD timeoutMs) {
     return received < 0 ? 0 : received;
 }
 
-int WaitReadable(SOCKET s, DWORD timeoutMs) { return ClockWaitReadable(s, timeoutMs); }
+int WaitReadable(SOCKET s, DWORD timeoutMs) {
+    return ClockWaitReadable(s, timeoutMs);
+}
 
 void CloseConnection(SOCKET s) {
     if (s != INVALID_SOCKET) {

@@ -16,7 +16,7 @@
 #include "monitor/transport/http_reply.h"
 
 class ScriptedSource {
-public:
+  public:
     struct Call {
         int size;
         DWORD timeoutMs;
@@ -56,7 +56,7 @@ public:
         return left;
     }
 
-private:
+  private:
     struct Piece {
         std::string bytes;
         bool failure;

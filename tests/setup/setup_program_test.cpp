@@ -89,7 +89,7 @@ std::vector<std::wstring> ChildTexts(HWND dialog) {
 // One run of nimsetup.exe, inside a job object so that the run can tell how many processes it
 // started (itself, and the wizard's rundll32 or none).
 class SetupRun {
-public:
+  public:
     SetupRun() : job_(CreateJobObjectW(nullptr, nullptr)) {}
     ~SetupRun() {
         if (process_.hProcess != nullptr) {
@@ -146,7 +146,7 @@ public:
     // Processes that ran in the job: nimsetup itself and whatever it started.
     DWORD TotalProcesses() const { return Accounting().TotalProcesses; }
 
-private:
+  private:
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION Accounting() const {
         JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
         QueryInformationJobObject(job_, JobObjectBasicAccountingInformation, &info, sizeof info,
@@ -160,7 +160,7 @@ private:
 };
 
 class SetupProgramTest : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         ASSERT_NE(nullptr, g_setupArgs.rundllStandIn) << "arguments: nimsetup.exe nimmon9x.dll "
                                                          "nim9xfront.dll rundll32-stand-in.exe";

@@ -14,7 +14,7 @@ const WORD SPANISH = MAKELANGID(LANG_SPANISH, SUBLANG_SPANISH_MODERN); // 0x0C0A
 
 // A loaded image of nimsetup.exe whose resources can be read; nothing of it runs.
 class SetupImage {
-public:
+  public:
     SetupImage()
         : module_(LoadLibraryExW(WindowsPathOf(g_setupArgs.setupExe).c_str(), nullptr,
                                  LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {}
@@ -27,13 +27,13 @@ public:
     SetupImage& operator=(const SetupImage&) = delete;
     HMODULE get() const { return module_; }
 
-private:
+  private:
     HMODULE module_;
 };
 
 // Reads a dialog template (the DLGTEMPLATE form that a DIALOG statement makes).
 class TemplateReader {
-public:
+  public:
     TemplateReader(const BYTE* data, DWORD size) : data_(data), size_(size), at_(0) {}
     bool ok() const { return ok_; }
     WORD Word() {
@@ -64,7 +64,7 @@ public:
     }
     void AlignToDword() { at_ = (at_ + 3) & ~static_cast<DWORD>(3); }
 
-private:
+  private:
     const BYTE* data_;
     DWORD size_;
     DWORD at_;

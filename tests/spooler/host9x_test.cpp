@@ -10,7 +10,7 @@ namespace {
 const char* g_dllPath = nullptr;
 
 class Host9xTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_NE(nullptr, g_dllPath) << "pass the path of nimmon9x.dll";
         ASSERT_TRUE(LoadMonitor9x(WindowsPathOf(g_dllPath).c_str(), &host_))
@@ -36,11 +36,16 @@ TEST_F(Host9xTest, InitializeMonitorExFillsAll13Slots) {
     EXPECT_TRUE(host_.socketsStarted);
     const MonitorTable9x& t = host_.table;
     void* filled[] = {
-        reinterpret_cast<void*>(t.pfnEnumPorts),    reinterpret_cast<void*>(t.pfnOpenPort),
-        reinterpret_cast<void*>(t.pfnStartDocPort), reinterpret_cast<void*>(t.pfnWritePort),
-        reinterpret_cast<void*>(t.pfnReadPort),     reinterpret_cast<void*>(t.pfnEndDocPort),
-        reinterpret_cast<void*>(t.pfnClosePort),    reinterpret_cast<void*>(t.pfnAddPort),
-        reinterpret_cast<void*>(t.pfnConfigurePort), reinterpret_cast<void*>(t.pfnDeletePort),
+        reinterpret_cast<void*>(t.pfnEnumPorts),
+        reinterpret_cast<void*>(t.pfnOpenPort),
+        reinterpret_cast<void*>(t.pfnStartDocPort),
+        reinterpret_cast<void*>(t.pfnWritePort),
+        reinterpret_cast<void*>(t.pfnReadPort),
+        reinterpret_cast<void*>(t.pfnEndDocPort),
+        reinterpret_cast<void*>(t.pfnClosePort),
+        reinterpret_cast<void*>(t.pfnAddPort),
+        reinterpret_cast<void*>(t.pfnConfigurePort),
+        reinterpret_cast<void*>(t.pfnDeletePort),
         reinterpret_cast<void*>(t.pfnGetPrinterDataFromPort),
     };
     for (void* slot : filled) {

@@ -46,7 +46,7 @@ BOOL WaitUntilGone(HWND window, DWORD timeoutMs = DIALOG_WAIT_MS);
 // A thread that answers every message box it sees with OK and records what it showed. Set a
 // screenshot name before the call that shows a box to keep a picture of it (see screenshot.h).
 class MessageBoxCatcher {
-public:
+  public:
     MessageBoxCatcher();
     ~MessageBoxCatcher();
     MessageBoxCatcher(const MessageBoxCatcher&) = delete;
@@ -57,7 +57,7 @@ public:
     // The next box answered is also saved as NAME.png.
     void ScreenshotNext(const char* name);
 
-private:
+  private:
     static DWORD WINAPI Run(void* self);
     void Loop();
 

@@ -106,7 +106,9 @@ void Install() {
     SpoolerInstall(&kFake);
 }
 
-void Remove() { SpoolerInstall(nullptr); }
+void Remove() {
+    SpoolerInstall(nullptr);
+}
 
 std::vector<SpoolerCall> Calls() {
     Guard guard;

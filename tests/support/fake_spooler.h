@@ -11,7 +11,7 @@ typedef std::basic_string<TCHAR> tstring;
 
 struct SpoolerCall {
     enum Kind { OPEN_PRINTER, SET_JOB, CLOSE_PRINTER, SET_PORT, SET_PRINTER } kind;
-    tstring printerName;  // OpenPrinter ("<null>" when the monitor passed none)
+    tstring printerName;   // OpenPrinter ("<null>" when the monitor passed none)
     std::wstring portName; // SetPortW
     HANDLE handle;
     DWORD jobId;
@@ -40,7 +40,7 @@ int OpenHandles();
 } // namespace fake_spooler
 
 class FakeSpoolerScope {
-public:
+  public:
     FakeSpoolerScope() { fake_spooler::Install(); }
     ~FakeSpoolerScope() { fake_spooler::Remove(); }
     FakeSpoolerScope(const FakeSpoolerScope&) = delete;

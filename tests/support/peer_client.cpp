@@ -13,9 +13,15 @@ int PortFromEnv(const char* name) {
 
 } // namespace
 
-int FakePrinterPort() { return PortFromEnv("NIMBREL_FAKE_PRINTER_PORT"); }
-int IppPrinterPort() { return PortFromEnv("NIMBREL_IPP_PRINTER_PORT"); }
-int ProxyPort() { return PortFromEnv("NIMBREL_PROXY_PORT"); }
+int FakePrinterPort() {
+    return PortFromEnv("NIMBREL_FAKE_PRINTER_PORT");
+}
+int IppPrinterPort() {
+    return PortFromEnv("NIMBREL_IPP_PRINTER_PORT");
+}
+int ProxyPort() {
+    return PortFromEnv("NIMBREL_PROXY_PORT");
+}
 
 std::wstring IppSpoolDir() {
     const char* dir = getenv("NIMBREL_IPP_SPOOL_DIR");
@@ -51,8 +57,10 @@ int Control(const char* method, const std::string& target, const std::string& bo
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<u_short>(FakePrinterPort()));
     address.sin_addr.s_addr = inet_addr("127.0.0.1");
-    if (s != INVALID_SOCKET && connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        std::string request = std::string(method) + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+    if (s != INVALID_SOCKET &&
+        connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        std::string request = std::string(method) + " " + target +
+                              " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
                               "Connection: close\r\nContent-Type: application/json\r\n" +
                               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
         size_t sent = 0;

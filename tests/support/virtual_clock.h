@@ -49,7 +49,7 @@ bool WaitForObjectWaits(size_t count, DWORD realTimeoutMs);
 
 // Installs the virtual clock for the lifetime of the scope.
 class VirtualClockScope {
-public:
+  public:
     VirtualClockScope() { virtual_clock::Install(); }
     ~VirtualClockScope() { virtual_clock::Remove(); }
     VirtualClockScope(const VirtualClockScope&) = delete;

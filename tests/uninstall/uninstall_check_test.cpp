@@ -99,7 +99,7 @@ void DeleteLink(const std::wstring& path) {
 }
 
 class UninstallCheckTest : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         ASSERT_NE(nullptr, g_monitorDll) << "arguments: nimuninst.dll nimmonnt.dll";
         monitorFile_ = new std::wstring(CopyIntoSystemDirectory(g_monitorDll));

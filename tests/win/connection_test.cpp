@@ -32,7 +32,9 @@ struct FakeNet {
 };
 FakeNet* g_net = nullptr;
 
-SOCKET WSAAPI FakeSocket(int, int, int) { return static_cast<SOCKET>(777); }
+SOCKET WSAAPI FakeSocket(int, int, int) {
+    return static_cast<SOCKET>(777);
+}
 int WSAAPI FakeSetsockopt(SOCKET, int, int name, const char* value, int) {
     DWORD v;
     memcpy(&v, value, sizeof v);
@@ -42,8 +44,8 @@ int WSAAPI FakeSetsockopt(SOCKET, int, int name, const char* value, int) {
 int WSAAPI FakeConnect(SOCKET, const sockaddr* address, int) {
     g_net->connectTargets.push_back(*reinterpret_cast<const sockaddr_in*>(address));
     size_t i = g_net->connects++;
-    int result = i < g_net->connectResults.size() ? g_net->connectResults[i]
-                                                  : g_net->connectResults.back();
+    int result =
+        i < g_net->connectResults.size() ? g_net->connectResults[i] : g_net->connectResults.back();
     g_net->lastError = result;
     return result == 0 ? 0 : SOCKET_ERROR;
 }
@@ -60,9 +62,15 @@ int WSAAPI FakeSend(SOCKET, const char* data, int length, int) {
     g_net->sent.append(data, static_cast<size_t>(result));
     return result;
 }
-int WSAAPI FakeRecv(SOCKET, char*, int, int) { return 0; }
-int WSAAPI FakeClose(SOCKET) { return 0; }
-unsigned long WSAAPI FakeInetAddr(const char* text) { return inet_addr(text); }
+int WSAAPI FakeRecv(SOCKET, char*, int, int) {
+    return 0;
+}
+int WSAAPI FakeClose(SOCKET) {
+    return 0;
+}
+unsigned long WSAAPI FakeInetAddr(const char* text) {
+    return inet_addr(text);
+}
 hostent* WSAAPI FakeResolve(const char* name) {
     ++g_net->resolverCalls;
     if (strcmp(name, "lp1") != 0) {
@@ -77,13 +85,15 @@ hostent* WSAAPI FakeResolve(const char* name) {
     g_net->answer.h_addr_list = g_net->addressList;
     return &g_net->answer;
 }
-int WSAAPI FakeLastError() { return g_net->lastError; }
+int WSAAPI FakeLastError() {
+    return g_net->lastError;
+}
 
-const SocketOps kFakeOps = {FakeSocket, FakeSetsockopt, FakeConnect, FakeSend,  FakeRecv,
+const SocketOps kFakeOps = {FakeSocket, FakeSetsockopt, FakeConnect, FakeSend,     FakeRecv,
                             FakeClose,  FakeInetAddr,   FakeResolve, FakeLastError};
 
 class FakeNetTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         g_net = &net_;
         SocketsInstall(&kFakeOps);
@@ -249,7 +259,7 @@ TEST_F(FakeNetTest, OtherSendErrorsFailEvenWhenThePrinterAnswers) {
 namespace {
 
 class Loopback : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         WSADATA data;
         ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 0), &data));
@@ -285,7 +295,7 @@ protected:
         return s;
     }
 
-public:
+  public:
     SOCKET listener_ = INVALID_SOCKET;
     SOCKET peer_ = INVALID_SOCKET;
     int port_ = 0;
@@ -313,7 +323,8 @@ TEST_F(Loopback, SendsEverythingAndReadsTheReply) {
                     break;
                 }
             }
-            const char reply[] = "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n\x01\x01\x04\x0a\0\0\0\x07\x03";
+            const char reply[] =
+                "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n\x01\x01\x04\x0a\0\0\0\x07\x03";
             send(self->peer_, reply, sizeof reply - 1, 0);
             return 0;
         }

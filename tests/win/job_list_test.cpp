@@ -10,7 +10,7 @@
 namespace {
 
 class JobListTest : public testing::Test {
-protected:
+  protected:
     void TearDown() override { JobListFreeAll(&port_); }
 
     std::vector<DWORD> Ids() {
@@ -119,8 +119,8 @@ TEST(ClosePrinterStep, DoesNothingWithoutAPrinterHandle) {
 TEST(ClosePrinterStep, ClosesTheHandleOnceAndClearsIt) {
     FakeSpoolerScope spooler;
     PortContext port{};
-    ASSERT_TRUE(Spooler()->openPrinter(const_cast<LPTSTR>(TEXT("P")), &port.printerHandle,
-                                       nullptr));
+    ASSERT_TRUE(
+        Spooler()->openPrinter(const_cast<LPTSTR>(TEXT("P")), &port.printerHandle, nullptr));
     HANDLE handle = port.printerHandle;
     fake_spooler::Clear();
 

@@ -9,14 +9,16 @@
 
 namespace {
 
-int WINAPI FailingWsaStartup(WORD, LPWSADATA) { return WSASYSNOTREADY; }
+int WINAPI FailingWsaStartup(WORD, LPWSADATA) {
+    return WSASYSNOTREADY;
+}
 
 class WsaStartupScope {
-public:
+  public:
     explicit WsaStartupScope(WsaStartupFn startup) : previous_(MonitorInstallWsaStartup(startup)) {}
     ~WsaStartupScope() { MonitorInstallWsaStartup(previous_); }
 
-private:
+  private:
     WsaStartupFn previous_;
 };
 
@@ -93,8 +95,8 @@ TEST(InitializeMonitorEx, FillsTheTableEvenWhenSocketsCannotStart) {
 TEST(GetPrinterDataFromPort, SucceedsAndWritesNothing) {
     char out[8] = "intact";
     DWORD returned = 77;
-    EXPECT_TRUE(GetPrinterDataFromPort(nullptr, 1, nullptr, nullptr, 0, out, sizeof out,
-                                       &returned));
+    EXPECT_TRUE(
+        GetPrinterDataFromPort(nullptr, 1, nullptr, nullptr, 0, out, sizeof out, &returned));
     EXPECT_STREQ("intact", out);
     EXPECT_EQ(77u, returned);
 }

@@ -14,7 +14,9 @@ namespace {
 
 typedef std::basic_string<TCHAR> tstring;
 
-tstring SubkeyOf(const tstring& portName) { return tstring(PORTS_KEY_PATH TEXT("\\")) + portName; }
+tstring SubkeyOf(const tstring& portName) {
+    return tstring(PORTS_KEY_PATH TEXT("\\")) + portName;
+}
 
 // Removes every port subkey, so each test starts from an empty Ports key.
 void ClearPorts() {
@@ -23,15 +25,15 @@ void ClearPorts() {
 
 UniqueRegKey CreatePortKey(const tstring& portName) {
     UniqueRegKey key;
-    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyEx(HKEY_LOCAL_MACHINE, SubkeyOf(portName).c_str(), 0,
-                                            nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
-                                            nullptr));
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegCreateKeyEx(HKEY_LOCAL_MACHINE, SubkeyOf(portName).c_str(), 0, nullptr, 0,
+                             KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
     return key;
 }
 
 void SetRaw(HKEY key, const TCHAR* name, DWORD type, const void* data, DWORD bytes) {
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueEx(key, name, 0, type, static_cast<const BYTE*>(data),
-                                           bytes));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueEx(key, name, 0, type, static_cast<const BYTE*>(data), bytes));
 }
 
 void SetString(HKEY key, const TCHAR* name, const tstring& text) {
@@ -62,7 +64,7 @@ bool SameRecord(const PortContext& a, const PortContext& b) {
 }
 
 class PortSettingsTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override { ClearPorts(); }
     void TearDown() override { ClearPorts(); }
 };
@@ -113,8 +115,9 @@ TEST_F(PortSettingsTest, SavingWritesAllSixValuesAlsoWithoutAProxy) {
     PortContext saved = PortFor(TEXT("http://lp1/x"), "http://lp1/x");
     ASSERT_TRUE(SavePortSettings(&saved));
     UniqueRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyEx(HKEY_LOCAL_MACHINE, SubkeyOf(TEXT("http://lp1/x")).c_str(),
-                                          0, KEY_READ, key.put()));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyEx(HKEY_LOCAL_MACHINE, SubkeyOf(TEXT("http://lp1/x")).c_str(), 0, KEY_READ,
+                           key.put()));
     struct Expected {
         const TCHAR* name;
         DWORD type;
@@ -123,8 +126,8 @@ TEST_F(PortSettingsTest, SavingWritesAllSixValuesAlsoWithoutAProxy) {
                     {TEXT("ProxyPort"), REG_DWORD}, {TEXT("CheckInTime"), REG_DWORD}};
     for (const Expected& value : expected) {
         DWORD type = 0, bytes = 0;
-        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueEx(key.get(), value.name, nullptr, &type, nullptr,
-                                                 &bytes));
+        EXPECT_EQ(ERROR_SUCCESS,
+                  RegQueryValueEx(key.get(), value.name, nullptr, &type, nullptr, &bytes));
         EXPECT_EQ(value.type, type);
     }
     // Strings are stored with their terminator: the empty proxy server is one character.
@@ -196,9 +199,9 @@ TEST_F(PortSettingsTest, UntrustedValuesReadAsEmptyOrRefuseTheLoad) {
     {
         UniqueRegKey key = CreatePortKey(name);
         SetString(key.get(), TEXT("PortName"), name);
-        SetDword(key.get(), TEXT("PrinterURI"), 0x41414141);      // wrong type
-        SetString(key.get(), TEXT("UseProxy"), TEXT("1"));         // wrong type
-        const TCHAR unterminated[] = {'l', 'p', '9'};             // no terminator stored
+        SetDword(key.get(), TEXT("PrinterURI"), 0x41414141); // wrong type
+        SetString(key.get(), TEXT("UseProxy"), TEXT("1"));   // wrong type
+        const TCHAR unterminated[] = {'l', 'p', '9'};        // no terminator stored
         SetRaw(key.get(), TEXT("ProxyServer"), REG_SZ, unterminated, sizeof unterminated);
         // ProxyPort and CheckInTime missing.
     }
